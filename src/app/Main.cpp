@@ -1,0 +1,3 @@
+#include "app/QB4IIFirmwareUpdaterApplication.h"
+
+START_JUCE_APPLICATION (QB4IIFirmwareUpdaterApplication)

@@ -1,0 +1,29 @@
+#include "app/MainWindow.h"
+
+MainWindow::MainWindow (MainWindowComponent::Ptr component)
+    : juce::DocumentWindow ("QB4II Firmware Updater",
+                            juce::Colours::lightgrey,
+                            juce::DocumentWindow::closeButton,
+                            true)
+    , mainComponent (std::move (component))
+{
+    setUsingNativeTitleBar (true);
+    setContentNonOwned (mainComponent.get(), true);
+    setResizable (false, false);
+    setVisible (true);
+    centreWithSize (getWidth(), getHeight());
+    addKeyListener (mainComponent.get());
+}
+
+MainWindow::~MainWindow()
+{
+    removeKeyListener (mainComponent.get());
+    clearContentComponent();
+    mainComponent = nullptr;
+}
+
+void MainWindow::closeButtonPressed()
+{
+    if (auto* app = juce::JUCEApplication::getInstance())
+        app->systemRequestedQuit();
+}

@@ -1,0 +1,322 @@
+#include "midi/MidiManager.h"
+
+//==============================================================================
+MidiManager::DeviceUpdater::DeviceUpdater (Listeners& l, Callback cb)
+    : listeners (l)
+    , callback (cb)
+{
+}
+
+MidiManager::DeviceUpdater::~DeviceUpdater()
+{
+    cancelPendingUpdate();
+}
+
+void MidiManager::DeviceUpdater::add (const juce::String& name)
+{
+    deviceNames.add (name);
+    triggerAsyncUpdate();
+}
+
+void MidiManager::DeviceUpdater::handleAsyncUpdate()
+{
+    // Take the names first, so that none gathered while the listeners run is lost.
+    const auto names = deviceNames;
+    deviceNames.clear();
+
+    listeners.call ([&] (Listener& l) { (l.*callback) (names); });
+}
+
+//==============================================================================
+MidiManager::MidiManager()
+    : MidiManager (MidiService::createPlatformService())
+{
+}
+
+MidiManager::MidiManager (std::shared_ptr<MidiService> s)
+    : service (std::move (s))
+    , inputDisconnectUpdater (std::make_unique<MidiInputDeviceDisconnectUpdater> (listeners))
+    , outputDisconnectUpdater (std::make_unique<MidiOutputDeviceDisconnectUpdater> (listeners))
+    , inputReconnectUpdater (std::make_unique<MidiInputDeviceReconnectUpdater> (listeners))
+    , outputReconnectUpdater (std::make_unique<MidiOutputDeviceReconnectUpdater> (listeners))
+{
+    jassert (service != nullptr);
+    startTimer (pollIntervalMs);
+}
+
+MidiManager::~MidiManager()
+{
+    stopTimer();
+
+    // No device notification is delivered once destruction has begun.
+    for (auto* updater : std::initializer_list<DeviceUpdater*> { inputDisconnectUpdater.get(),
+                                                                 outputDisconnectUpdater.get(),
+                                                                 inputReconnectUpdater.get(),
+                                                                 outputReconnectUpdater.get() })
+        updater->cancelPendingUpdate();
+
+    inputDisconnectUpdater.reset();
+    outputDisconnectUpdater.reset();
+    inputReconnectUpdater.reset();
+    outputReconnectUpdater.reset();
+
+    const juce::ScopedLock sl (lock);
+    outputDevices.clear();
+
+    // Incoming messages may reach the listeners until the inputs are stopped.
+    for (auto& input : inputDevices)
+        input->stop();
+
+    listeners.clear();
+    inputDevices.clear();
+}
+
+//==============================================================================
+bool MidiManager::listContains (const juce::Array<juce::MidiDeviceInfo>& devices, const juce::String& name)
+{
+    for (const auto& info : devices)
+        if (info.name == name)
+            return true;
+
+    return false;
+}
+
+void MidiManager::openInputDevice (const juce::String& name)
+{
+    if (isInputDeviceOpen (name))
+        return;
+
+    for (const auto& info : service->getInputDevices())
+    {
+        if (info.name != name)
+            continue;
+
+        try
+        {
+            if (auto input = service->openInput (info.identifier, *this))
+                addInputDevice (std::move (input));
+        }
+        catch (const std::exception&)
+        {
+            // A port that fails this way is skipped; others of the same name are still tried.
+        }
+    }
+}
+
+void MidiManager::openOutputDevice (const juce::String& name)
+{
+    if (isOutputDeviceOpen (name))
+        return;
+
+    for (const auto& info : service->getOutputDevices())
+        if (info.name == name)
+            if (auto output = service->openOutput (info.identifier))
+                addOutputDevice (name, std::move (output));
+}
+
+void MidiManager::closeOutputDevice (const juce::String& name)
+{
+    const juce::ScopedLock sl (lock);
+
+    outputDevices.erase (std::remove_if (outputDevices.begin(), outputDevices.end(),
+                                         [&] (const OutputDevice& o) { return o.name == name; }),
+                         outputDevices.end());
+}
+
+bool MidiManager::sendTo (OutputDevice& output, const juce::MidiMessage& message)
+{
+    return output.device->sendBytes (message.getRawData(), (size_t) message.getRawDataSize());
+}
+
+bool MidiManager::sendMessage (const juce::String& outputName, const juce::MidiMessage& message)
+{
+    const juce::ScopedLock sl (lock);
+
+    bool sentSomewhere = false, allTookIt = true;
+
+    for (auto& output : outputDevices)
+    {
+        if (output.name != outputName)
+            continue;
+
+        if (sendTo (output, message))
+            sentSomewhere = true;
+        else
+            allTookIt = false;
+    }
+
+    return sentSomewhere && allTookIt;
+}
+
+bool MidiManager::sendMessageToAllOutputs (const juce::MidiMessage& message)
+{
+    const juce::ScopedLock sl (lock);
+
+    bool sentSomewhere = false, allTookIt = true;
+
+    for (auto& output : outputDevices)
+    {
+        if (sendTo (output, message))
+            sentSomewhere = true;
+        else
+            allTookIt = false;
+    }
+
+    return sentSomewhere && allTookIt;
+}
+
+bool MidiManager::isInputDeviceOpen (const juce::String& name) const
+{
+    const juce::ScopedLock sl (lock);
+
+    return std::any_of (inputDevices.begin(), inputDevices.end(),
+                        [&] (const auto& input) { return input->getDeviceInfo().name == name; });
+}
+
+bool MidiManager::isOutputDeviceOpen (const juce::String& name) const
+{
+    const juce::ScopedLock sl (lock);
+
+    return std::any_of (outputDevices.begin(), outputDevices.end(),
+                        [&] (const OutputDevice& o) { return o.name == name; });
+}
+
+bool MidiManager::isInputDevicePresent (const juce::String& name) const
+{
+    return listContains (service->getInputDevices(), name);
+}
+
+bool MidiManager::isOutputDevicePresent (const juce::String& name) const
+{
+    return listContains (service->getOutputDevices(), name);
+}
+
+juce::StringArray MidiManager::getOutputDeviceNames() const
+{
+    juce::StringArray names;
+
+    for (const auto& info : service->getOutputDevices())
+        names.add (info.name);
+
+    return names;
+}
+
+void MidiManager::addListener (Listener* listener)
+{
+    if (listener != nullptr)
+        listeners.add (listener);
+}
+
+void MidiManager::removeListener (Listener* listener)
+{
+    // The list's lock is held across every walk, so once this returns no walk can
+    // still be calling the listener.
+    if (listener != nullptr)
+        listeners.remove (listener);
+}
+
+void MidiManager::handleIncomingMidiMessage (juce::MidiInput* source, const juce::MidiMessage& message)
+{
+    listeners.call ([&] (Listener& l) { l.handleIncomingMidiMessage (source, message); });
+}
+
+//==============================================================================
+void MidiManager::addInputDevice (std::unique_ptr<MidiService::Input> input)
+{
+    const juce::ScopedLock sl (lock);
+
+    inputDevices.push_back (std::move (input));
+    inputDevices.back()->start();
+}
+
+void MidiManager::addOutputDevice (const juce::String& name, std::unique_ptr<MidiService::Output> output)
+{
+    const juce::ScopedLock sl (lock);
+
+    outputDevices.push_back ({ name, std::move (output) });
+}
+
+void MidiManager::removeInputDevice (const juce::String& name)
+{
+    const juce::ScopedLock sl (lock);
+
+    for (auto it = inputDevices.begin(); it != inputDevices.end();)
+    {
+        if ((*it)->getDeviceInfo().name == name)
+        {
+            (*it)->stop();
+            it = inputDevices.erase (it);
+        }
+        else
+        {
+            ++it;
+        }
+    }
+}
+
+void MidiManager::timerCallback()
+{
+    const juce::ScopedLock sl (lock);
+
+    // Inputs that came back.
+    {
+        const auto listed = service->getInputDevices();
+
+        for (const auto& name : juce::StringArray (disconnectedInputNames))
+        {
+            if (! listContains (listed, name) || ! disconnectedInputNames.contains (name))
+                continue;
+
+            openInputDevice (name);
+            disconnectedInputNames.removeString (name);
+            inputReconnectUpdater->add (name);
+        }
+    }
+
+    // Outputs that came back.
+    {
+        const auto listed = service->getOutputDevices();
+
+        for (const auto& name : juce::StringArray (disconnectedOutputNames))
+        {
+            if (! listContains (listed, name) || ! disconnectedOutputNames.contains (name))
+                continue;
+
+            openOutputDevice (name);
+            disconnectedOutputNames.removeString (name);
+            outputReconnectUpdater->add (name);
+        }
+    }
+
+    // Inputs that vanished. Removing one removes every input of its name.
+    for (size_t i = 0; i < inputDevices.size();)
+    {
+        const auto name = inputDevices[i]->getDeviceInfo().name;
+
+        if (isInputDevicePresent (name))
+        {
+            ++i;
+            continue;
+        }
+
+        disconnectedInputNames.add (name);
+        inputDisconnectUpdater->add (name);
+        removeInputDevice (name);
+    }
+
+    // Outputs that vanished.
+    for (size_t i = 0; i < outputDevices.size();)
+    {
+        const auto name = outputDevices[i].name;
+
+        if (isOutputDevicePresent (name))
+        {
+            ++i;
+            continue;
+        }
+
+        disconnectedOutputNames.add (name);
+        outputDisconnectUpdater->add (name);
+        closeOutputDevice (name);
+    }
+}

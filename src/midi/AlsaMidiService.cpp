@@ -1,0 +1,321 @@
+#include "midi/AlsaMidiService.h"
+
+#if JUCE_LINUX
+
+// alsa-lib declares its thread-local error handler outside its C linkage block.
+extern "C"
+{
+#include <alsa/asoundlib.h>
+}
+
+namespace
+{
+    constexpr auto clientName = "QB4II Firmware Updater";
+
+    /** alsa-lib reports a failed open on stderr; here it is reported as an empty
+        port list instead. */
+    void ignoreAlsaError (const char*, int, const char*, int, const char*, va_list) {}
+
+    /** Silences alsa-lib's error messages on the calling thread while it lives. */
+    class ScopedSilentAlsaErrors
+    {
+    public:
+        ScopedSilentAlsaErrors() : previous (snd_lib_error_set_local (ignoreAlsaError)) {}
+        ~ScopedSilentAlsaErrors() { snd_lib_error_set_local (previous); }
+
+    private:
+        snd_local_error_handler_t previous;
+
+        JUCE_DECLARE_NON_COPYABLE (ScopedSilentAlsaErrors)
+    };
+
+    juce::String formatPortIdentifier (int client, int port)
+    {
+        return juce::String (client) + "-" + juce::String (port);
+    }
+} // namespace
+
+//==============================================================================
+/** One open sequencer client of this process, shared by the service and the
+    outputs opened on it. Every call into alsa-lib holds its lock. */
+class AlsaMidiService::Client final
+{
+public:
+    /** Opens a client, or returns null where the sequencer cannot be opened. */
+    static std::shared_ptr<Client> open()
+    {
+        snd_seq_t* seq = nullptr;
+
+        {
+            const ScopedSilentAlsaErrors silent;
+
+            if (snd_seq_open (&seq, "default", SND_SEQ_OPEN_OUTPUT, SND_SEQ_NONBLOCK) < 0 || seq == nullptr)
+                return nullptr;
+        }
+
+        const auto id = snd_seq_client_id (seq);
+
+        if (id < 0 || snd_seq_set_client_name (seq, clientName) < 0)
+        {
+            snd_seq_close (seq);
+            return nullptr;
+        }
+
+        return std::shared_ptr<Client> (new Client (seq, id));
+    }
+
+    ~Client()
+    {
+        snd_seq_close (seq);
+    }
+
+    /** Every port of every client with this capability, in the sequencer's order. */
+    juce::Array<juce::MidiDeviceInfo> listPorts (unsigned int capability)
+    {
+        const std::lock_guard<std::mutex> sl (lock);
+
+        juce::Array<juce::MidiDeviceInfo> devices;
+
+        snd_seq_client_info_t* clientInfo = nullptr;
+        snd_seq_port_info_t* portInfo = nullptr;
+        snd_seq_client_info_alloca (&clientInfo);
+        snd_seq_port_info_alloca (&portInfo);
+
+        snd_seq_client_info_set_client (clientInfo, -1);
+
+        while (snd_seq_query_next_client (seq, clientInfo) >= 0)
+        {
+            const auto client = snd_seq_client_info_get_client (clientInfo);
+
+            snd_seq_port_info_set_client (portInfo, client);
+            snd_seq_port_info_set_port (portInfo, -1);
+
+            while (snd_seq_query_next_port (seq, portInfo) >= 0)
+                if ((snd_seq_port_info_get_capability (portInfo) & capability) != 0)
+                    devices.add ({ juce::String::fromUTF8 (snd_seq_port_info_get_name (portInfo)),
+                                   formatPortIdentifier (client, snd_seq_port_info_get_port (portInfo)) });
+        }
+
+        return devices;
+    }
+
+    /** The name of the port at this address if it has this capability. */
+    std::optional<juce::String> getPortName (PortAddress address, unsigned int capability)
+    {
+        const std::lock_guard<std::mutex> sl (lock);
+
+        snd_seq_port_info_t* portInfo = nullptr;
+        snd_seq_port_info_alloca (&portInfo);
+
+        if (snd_seq_get_any_port_info (seq, address.client, address.port, portInfo) < 0
+            || (snd_seq_port_info_get_capability (portInfo) & capability) == 0)
+            return std::nullopt;
+
+        return juce::String::fromUTF8 (snd_seq_port_info_get_name (portInfo));
+    }
+
+    /** Creates a port of ours that sends to the destination and connects it.
+        Returns the port's number, or -1. */
+    int openPortTo (PortAddress destination, const juce::String& name)
+    {
+        const std::lock_guard<std::mutex> sl (lock);
+
+        // Readable by ourselves only, so that the port lists skip it as they skip
+        // the framework's own ports.
+        const auto port = snd_seq_create_simple_port (seq, name.toRawUTF8(), SND_SEQ_PORT_CAP_READ,
+                                                      SND_SEQ_PORT_TYPE_MIDI_GENERIC | SND_SEQ_PORT_TYPE_APPLICATION);
+        if (port < 0)
+            return -1;
+
+        if (snd_seq_connect_to (seq, port, destination.client, destination.port) < 0)
+        {
+            snd_seq_delete_simple_port (seq, port);
+            return -1;
+        }
+
+        return port;
+    }
+
+    void closePort (int port)
+    {
+        const std::lock_guard<std::mutex> sl (lock);
+        snd_seq_delete_simple_port (seq, port);
+    }
+
+    /** Sends the bytes as one System Exclusive event from our port to its
+        destination, at once. False when the destination port has gone (the
+        sequencer drops the connection with it) or the sequencer refused the event. */
+    bool sendSysex (int port, PortAddress destination, const void* data, size_t numBytes)
+    {
+        const std::lock_guard<std::mutex> sl (lock);
+
+        if (! isConnected (port, destination))
+            return false;
+
+        snd_seq_event_t event;
+        snd_seq_ev_clear (&event);
+        snd_seq_ev_set_source (&event, (unsigned char) port);
+        snd_seq_ev_set_subs (&event);
+        snd_seq_ev_set_direct (&event);
+        // The macro's flag arithmetic is alsa-lib's own.
+        JUCE_BEGIN_IGNORE_WARNINGS_GCC_LIKE ("-Wsign-conversion")
+        snd_seq_ev_set_sysex (&event, (unsigned int) numBytes, const_cast<void*> (data));
+        JUCE_END_IGNORE_WARNINGS_GCC_LIKE
+
+        return snd_seq_event_output_direct (seq, &event) >= 0;
+    }
+
+private:
+    Client (snd_seq_t* s, int id) : seq (s), clientId (id) {}
+
+    bool isConnected (int port, PortAddress destination)
+    {
+        snd_seq_port_subscribe_t* subscription = nullptr;
+        snd_seq_port_subscribe_alloca (&subscription);
+
+        const snd_seq_addr_t sender { (unsigned char) clientId, (unsigned char) port };
+        const snd_seq_addr_t receiver { (unsigned char) destination.client, (unsigned char) destination.port };
+        snd_seq_port_subscribe_set_sender (subscription, &sender);
+        snd_seq_port_subscribe_set_dest (subscription, &receiver);
+
+        return snd_seq_get_port_subscription (seq, subscription) == 0;
+    }
+
+    std::mutex lock;
+    snd_seq_t* const seq;
+    const int clientId;
+
+    JUCE_DECLARE_NON_COPYABLE (Client)
+};
+
+//==============================================================================
+class AlsaMidiService::AlsaOutput final : public MidiService::Output
+{
+public:
+    AlsaOutput (std::shared_ptr<Client> c, int p, PortAddress d, juce::MidiDeviceInfo i)
+        : client (std::move (c))
+        , port (p)
+        , destination (d)
+        , info (std::move (i))
+    {
+    }
+
+    ~AlsaOutput() override
+    {
+        client->closePort (port);
+    }
+
+    bool sendBytes (const void* data, size_t numBytes) override
+    {
+        // The sequencer carries up to 2^30 - 1 bytes in one event.
+        if (numBytes == 0 || numBytes >= ((size_t) 1 << 30))
+            return false;
+
+        return client->sendSysex (port, destination, data, numBytes);
+    }
+
+    juce::MidiDeviceInfo getDeviceInfo() const override { return info; }
+
+private:
+    const std::shared_ptr<Client> client;
+    const int port;
+    const PortAddress destination;
+    const juce::MidiDeviceInfo info;
+
+    JUCE_DECLARE_NON_COPYABLE_WITH_LEAK_DETECTOR (AlsaOutput)
+};
+
+//==============================================================================
+AlsaMidiService::AlsaMidiService()
+    : AlsaMidiService (juce::File ("/dev/snd/seq"))
+{
+}
+
+AlsaMidiService::AlsaMidiService (juce::File device)
+    : sequencerDevice (std::move (device))
+{
+}
+
+AlsaMidiService::~AlsaMidiService() = default;
+
+std::shared_ptr<AlsaMidiService::Client> AlsaMidiService::getClient()
+{
+    const std::lock_guard<std::mutex> sl (clientLock);
+
+    // Without the device, alsa-lib would print an error at every attempt.
+    if (client == nullptr && sequencerDevice.exists())
+        client = Client::open();
+
+    return client;
+}
+
+std::optional<AlsaMidiService::PortAddress> AlsaMidiService::parsePortIdentifier (const juce::String& identifier)
+{
+    const auto isNumber = [] (const juce::String& s)
+    {
+        return s.isNotEmpty() && s.length() <= 3 && s.containsOnly ("0123456789");
+    };
+
+    const auto clientText = identifier.upToFirstOccurrenceOf ("-", false, false);
+    const auto portText = identifier.fromFirstOccurrenceOf ("-", false, false);
+
+    if (! identifier.containsChar ('-') || ! isNumber (clientText) || ! isNumber (portText))
+        return std::nullopt;
+
+    const PortAddress address { clientText.getIntValue(), portText.getIntValue() };
+
+    // Sequencer addresses are bytes.
+    if (address.client > 255 || address.port > 255)
+        return std::nullopt;
+
+    return address;
+}
+
+juce::Array<juce::MidiDeviceInfo> AlsaMidiService::getInputDevices()
+{
+    if (auto c = getClient())
+        return c->listPorts (SND_SEQ_PORT_CAP_SUBS_READ);
+
+    return {};
+}
+
+juce::Array<juce::MidiDeviceInfo> AlsaMidiService::getOutputDevices()
+{
+    if (auto c = getClient())
+        return c->listPorts (SND_SEQ_PORT_CAP_SUBS_WRITE);
+
+    return {};
+}
+
+std::unique_ptr<MidiService::Input> AlsaMidiService::openInput (const juce::String& identifier,
+                                                                 juce::MidiInputCallback& callback)
+{
+    // The framework is asked only once the sequencer is known to be there.
+    if (getClient() == nullptr || ! parsePortIdentifier (identifier).has_value())
+        return nullptr;
+
+    return inputs.openInput (identifier, callback);
+}
+
+std::unique_ptr<MidiService::Output> AlsaMidiService::openOutput (const juce::String& identifier)
+{
+    const auto destination = parsePortIdentifier (identifier);
+    const auto c = getClient();
+
+    if (! destination.has_value() || c == nullptr)
+        return nullptr;
+
+    const auto name = c->getPortName (*destination, SND_SEQ_PORT_CAP_SUBS_WRITE);
+
+    if (! name.has_value())
+        return nullptr;
+
+    const auto port = c->openPortTo (*destination, *name);
+
+    if (port < 0)
+        return nullptr;
+
+    return std::make_unique<AlsaOutput> (c, port, *destination, juce::MidiDeviceInfo (*name, identifier));
+}
+
+#endif

@@ -1,0 +1,67 @@
+#pragma once
+
+#include "midi/JuceMidiService.h"
+#include "midi/MidiService.h"
+
+#include <memory>
+#include <mutex>
+#include <optional>
+
+/**
+    The MIDI service of Linux, on the ALSA sequencer.
+
+    Ports are listed as the framework lists them on Linux: identifier
+    "client-port" (for example "24-0"), name the port's own name. Inputs are the
+    framework's MidiInput, which reassembles incoming System Exclusive messages.
+    Outputs are not: the framework passes every outgoing message through alsa-lib's
+    MIDI event encoder and resets it after each one, which silently discards a
+    System Exclusive message sent in slices. Here every byte string goes out
+    unchanged as one System Exclusive event of its own, from the service's own
+    sequencer client, connected to the destination port.
+
+    Where the system has no ALSA sequencer the service lists nothing, opens nothing
+    and writes nothing to stderr; it looks for the sequencer again at each listing,
+    so one that appears later is found.
+
+    Thread-safe: listing, opening and sending may come from any thread.
+*/
+class AlsaMidiService final : public MidiService
+{
+public:
+    /** A service on the system's sequencer, /dev/snd/seq. */
+    AlsaMidiService();
+
+    /** A service that looks for the sequencer only while this file exists.
+        Lets tests take the sequencer away. */
+    explicit AlsaMidiService (juce::File sequencerDevice);
+
+    ~AlsaMidiService() override;
+
+    juce::Array<juce::MidiDeviceInfo> getInputDevices() override;
+    juce::Array<juce::MidiDeviceInfo> getOutputDevices() override;
+    std::unique_ptr<Input> openInput (const juce::String& identifier, juce::MidiInputCallback& callback) override;
+    std::unique_ptr<Output> openOutput (const juce::String& identifier) override;
+
+    /** The client and port numbers of an identifier "client-port", both decimal
+        and not negative; nothing for any other text. Pure: any thread. */
+    struct PortAddress
+    {
+        int client = 0, port = 0;
+    };
+    static std::optional<PortAddress> parsePortIdentifier (const juce::String& identifier);
+
+private:
+    class Client;
+    class AlsaOutput;
+
+    /** The open sequencer client, opened at the first call that finds the
+        sequencer device present; null while there is none. */
+    std::shared_ptr<Client> getClient();
+
+    const juce::File sequencerDevice;
+    std::mutex clientLock;
+    std::shared_ptr<Client> client;
+    JuceMidiService inputs;
+
+    JUCE_DECLARE_NON_COPYABLE_WITH_LEAK_DETECTOR (AlsaMidiService)
+};

@@ -1,7 +1,9 @@
 #!/usr/bin/env bash
-# Builds and runs the whole test suite headless: the Release suite, the same suite
-# under ASan+UBSan, and the concurrency stress tests under TSan.
-# Usage: scripts/test.sh [--quick]   (--quick: the Release suite only)
+# Builds and runs the whole test suite headless: the Release suite, the MIDI checks
+# on a real Linux MIDI stack in a small VM (tests/vm/run.sh, a few minutes), the
+# same suite under ASan+UBSan, and the concurrency stress tests under TSan.
+# Usage: scripts/test.sh [--quick]   (--quick: without the sanitizer builds)
+# Set QB4II_SKIP_VM=1 to leave out the VM checks.
 set -euo pipefail
 source "$(dirname "$0")/common.sh"
 
@@ -20,6 +22,12 @@ run_suite() {
 
 build "$QB4II_ROOT/build/release" all -DCMAKE_BUILD_TYPE=Release
 run_suite "$QB4II_ROOT/build/release" ""
+
+if [ "${QB4II_SKIP_VM:-0}" = 1 ]; then
+    echo "Skipping the VM MIDI checks (QB4II_SKIP_VM=1)"
+else
+    "$QB4II_ROOT/tests/vm/run.sh" "$QB4II_ROOT/build/release"
+fi
 
 if [ $quick -eq 0 ]; then
     build "$QB4II_ROOT/build/asan" all -DCMAKE_BUILD_TYPE=RelWithDebInfo -DQB4II_SANITIZER=asan -DQB4II_BUILD_BENCH=OFF

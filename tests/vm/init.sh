@@ -1,0 +1,196 @@
+#!/bin/busybox sh
+# PID 1 of the MIDI test VM (see run.sh): brings up the ALSA sequencer, snd-virmidi
+# and an emulated USB MIDI controller, runs the checks, prints one line per check
+# and a summary line on the serial console, and powers off.
+
+/bin/busybox --install -s /bin
+export PATH=/bin:/opt/qb4ii
+export LD_LIBRARY_PATH=/lib/x86_64-linux-gnu
+export HOME=/tmp
+
+mount -t proc proc /proc
+mount -t sysfs sysfs /sys
+mount -t devtmpfs devtmpfs /dev
+mount -t tmpfs tmpfs /tmp
+
+port="Korvan QB4 II MIDI 1"
+gadget_device="hw:QB4Gadget,0"
+virmidi_device="hw:VirMidi,0"
+interval_ms=$(cat /etc/qb4ii-interval-ms)
+image_size=146777
+identity_request=F07E7F0601F7
+# A 37-byte identity reply: version 1.05.
+identity_reply=F07E0006020000002C001901000500000000000000000000000000000000000000000000F7
+
+failed=""
+checks=0
+
+# check NAME STATUS DETAILS: one result line.
+check() {
+    checks=$((checks + 1))
+    [ "$2" = PASS ] || failed="$failed $1"
+    echo "QB4II-VM CHECK $1: $2${3:+ $3} [at $(cut -d' ' -f1 /proc/uptime) s]"
+}
+
+finish() {
+    echo "QB4II-VM kernel: $(dmesg | grep -c 'buffer overrun') MIDI buffer overruns logged"
+    if [ -z "$failed" ]; then
+        echo "QB4II-VM SUMMARY: PASS ($checks checks)"
+    else
+        echo "QB4II-VM SUMMARY: FAIL (failed:$failed)"
+    fi
+    sync
+    poweroff -f
+}
+
+# wait_for_line FILE TEXT SECONDS
+wait_for_line() {
+    i=0
+    until grep -q "$2" "$1" 2>/dev/null; do
+        i=$((i + 1))
+        [ $i -gt $(($3 * 10)) ] && return 1
+        sleep 0.1
+    done
+}
+
+# wait_for_exit PID SECONDS: the process's exit status, or 124 after stopping it
+# at the deadline.
+wait_for_exit() {
+    i=0
+    while kill -0 "$1" 2>/dev/null; do
+        i=$((i + 1))
+        if [ $i -gt $(($2 * 10)) ]; then
+            kill -TERM "$1" 2>/dev/null
+            wait "$1"
+            return 124
+        fi
+        sleep 0.1
+    done
+    wait "$1"
+}
+
+# show FILE: the file's lines, indented, on the console.
+show() {
+    sed 's/^/    /' "$1"
+}
+
+# --- A sequencer that appears after the service started looking for one --------
+qb4ii_vm_host appear "Midi Through Port-0" 30000 > /tmp/appear.log 2> /tmp/appear.err &
+appear_pid=$!
+wait_for_line /tmp/appear.log waiting 20 || echo "QB4II-VM the appear check did not start"
+
+# --- Kernel side -----------------------------------------------------------------
+while read -r module params; do
+    insmod "/lib/modules/$module" $params || echo "QB4II-VM insmod $module failed"
+done < /lib/modules/load-order
+
+wait_for_exit $appear_pid 40
+appear_status=$?
+show /tmp/appear.log
+if [ $appear_status -eq 0 ] && [ ! -s /tmp/appear.err ]; then
+    check sequencer-appears PASS "(nothing on stderr while absent)"
+else
+    show /tmp/appear.err
+    check sequencer-appears FAIL "(status $appear_status, $(wc -c < /tmp/appear.err) bytes on stderr)"
+fi
+
+# The emulated controller: a USB MIDI gadget on dummy_hcd, bound by snd-usb-audio.
+mount -t configfs configfs /sys/kernel/config
+g=/sys/kernel/config/usb_gadget/qb4
+mkdir -p $g/strings/0x409 $g/configs/c.1/strings/0x409 $g/functions/midi.usb0
+echo 0x1209 > $g/idVendor
+echo 0x0001 > $g/idProduct
+echo Korvan > $g/strings/0x409/manufacturer
+echo "Korvan QB4 II" > $g/strings/0x409/product
+echo 0001 > $g/strings/0x409/serialnumber
+echo MIDI > $g/configs/c.1/strings/0x409/configuration
+echo QB4Gadget > $g/functions/midi.usb0/id
+echo 1 > $g/functions/midi.usb0/in_ports
+echo 1 > $g/functions/midi.usb0/out_ports
+ln -s $g/functions/midi.usb0 $g/configs/c.1/
+ls /sys/class/udc | head -n 1 > $g/UDC
+
+if wait_for_line /proc/asound/seq/clients "\"$port\"" 30; then
+    check usb-port-listed PASS "(\"$port\")"
+else
+    cat /proc/asound/cards /proc/asound/seq/clients
+    check usb-port-listed FAIL "(\"$port\" not in the sequencer's list)"
+    finish
+fi
+
+qb4ii_vm_host list > /tmp/list.log 2>&1
+show /tmp/list.log
+
+# --- Identity request and reply through MidiManager --------------------------------
+qb4ii_vm_device respond $gadget_device $identity_request $identity_reply 60 > /tmp/respond.log 2>&1 &
+respond_pid=$!
+wait_for_line /tmp/respond.log ready 10
+qb4ii_vm_host identity "$port" $identity_reply 20000 > /tmp/identity.log 2>&1
+identity_status=$?
+wait_for_exit $respond_pid 5
+respond_status=$?
+show /tmp/respond.log
+show /tmp/identity.log
+if [ $identity_status -eq 0 ] && [ $respond_status -eq 0 ]; then
+    check identity-round-trip PASS
+else
+    check identity-round-trip FAIL "(host $identity_status, device $respond_status)"
+fi
+
+# --- The sliced image message ------------------------------------------------------
+# send_image NAME DEVICE PORT [--juce]: captures on DEVICE what the host sends to
+# PORT; leaves the captured size in $captured and the host's status in $send_status.
+send_image() {
+    rm -f /tmp/$1.bin /tmp/$1.image
+    qb4ii_vm_device capture $2 /tmp/$1.bin $image_size > /tmp/$1.capture.log 2>&1 &
+    capture_pid=$!
+    wait_for_line /tmp/$1.capture.log ready 10
+    qb4ii_vm_host send "$3" $interval_ms /tmp/$1.image $4 > /tmp/$1.send.log 2>&1
+    send_status=$?
+    # Whatever is still on its way arrives within moments.
+    wait_for_exit $capture_pid 5
+    show /tmp/$1.send.log
+    show /tmp/$1.capture.log
+    captured=$(wc -c < /tmp/$1.bin)
+}
+
+for target in usb virmidi; do
+    if [ $target = usb ]; then
+        send_image usb $gadget_device "$port"
+    else
+        send_image virmidi $virmidi_device "VirMIDI*"
+    fi
+    if [ $send_status -eq 0 ] && cmp -s /tmp/$target.image /tmp/$target.bin; then
+        check image-$target PASS "($captured of $image_size bytes, identical)"
+    else
+        check image-$target FAIL "(host status $send_status, $captured of $image_size bytes, $(cmp /tmp/$target.image /tmp/$target.bin 2>&1))"
+    fi
+done
+
+# --- Control: the framework's own output ---------------------------------------------
+send_image juce $gadget_device "$port" --juce
+if [ $send_status -ne 0 ]; then
+    check juce-control FAIL "(the control could not send)"
+elif cmp -s /tmp/juce.image /tmp/juce.bin; then
+    check juce-control PASS "(NOTE: juce::MidiOutput now delivers the slices intact; the ALSA service may no longer be needed)"
+else
+    check juce-control PASS "(juce::MidiOutput delivered $captured of $image_size bytes: the slices are lost, as known)"
+fi
+
+# --- Unplugging: sends on a vanished port fail ------------------------------------------
+qb4ii_vm_host vanish "$port" 30000 > /tmp/vanish.log 2>&1 &
+vanish_pid=$!
+if wait_for_line /tmp/vanish.log "unplug now" 10; then
+    echo > $g/UDC
+    wait_for_line /tmp/vanish.log "plug in now" 10 && ls /sys/class/udc | head -n 1 > $g/UDC
+fi
+wait_for_exit $vanish_pid 40
+vanish_status=$?
+show /tmp/vanish.log
+if [ $vanish_status -eq 0 ]; then
+    check send-to-vanished-port PASS "(refused while gone and once back)"
+else
+    check send-to-vanished-port FAIL "(status $vanish_status)"
+fi
+
+finish

@@ -1,0 +1,137 @@
+#!/usr/bin/env bash
+# The MIDI checks on a real Linux MIDI stack: boots Debian's generic kernel in a
+# small QEMU VM (software emulation) with the ALSA sequencer, snd-virmidi and an
+# emulated USB MIDI controller (a dummy_hcd gadget named "Korvan QB4 II"), and
+# runs the test programs of the build directory against them (see init.sh).
+#
+# Usage: tests/vm/run.sh [BUILD_DIR]      (default build/release; built beforehand)
+# Environment: QB4II_VM_TIMEOUT   seconds the VM may run (default 600)
+#              QB4II_VM_INTERVAL  milliseconds between image slices (default 25)
+#
+# The kernel and its modules are fetched with apt-get once and kept in
+# build/vm-cache; the kernel is never installed on this machine.
+set -euo pipefail
+source "$(dirname "$0")/../../scripts/common.sh"
+
+build_dir="$(cd "${1:-$QB4II_ROOT/build/release}" && pwd)"
+programs="$build_dir/tests/vm"
+cache="$QB4II_ROOT/build/vm-cache"
+work="$build_dir/vm"
+timeout_s="${QB4II_VM_TIMEOUT:-600}"
+interval_ms="${QB4II_VM_INTERVAL:-25}"
+
+# The modules the checks load, with their dependencies resolved by modprobe.
+modules=(snd-seq snd-seq-dummy snd-hrtimer snd-seq-midi snd-virmidi snd-usb-audio dummy_hcd usb_f_midi)
+declare -A module_params=([snd-virmidi]="midi_devs=1 id=VirMidi")
+
+if [ "$(uname -m)" != x86_64 ] || ! command -v apt-get >/dev/null; then
+    echo "Skipping the VM MIDI checks: they need Debian on x86_64"
+    exit 0
+fi
+
+for p in qb4ii_vm_host qb4ii_vm_device; do
+    [ -x "$programs/$p" ] || die "$programs/$p is missing: build $build_dir first"
+done
+
+install_packages qemu-system-x86 busybox-static cpio kmod
+
+sudo=()
+[ "$(id -u)" -ne 0 ] && sudo=(sudo)
+
+# --- The kernel and the modules, cached -------------------------------------------
+kernel_package() {
+    apt-cache depends linux-image-amd64 2>/dev/null | awk '/Depends: linux-image-[0-9]/ { print $2; exit }'
+}
+
+package="$(kernel_package)"
+if [ -z "$package" ]; then
+    "${sudo[@]}" apt-get update -qq || die "apt-get update failed"
+    package="$(kernel_package)"
+fi
+[ -n "$package" ] || die "cannot tell which kernel image linux-image-amd64 depends on"
+version="${package#linux-image-}"
+
+module_key="$(echo "${modules[*]}" | md5sum | cut -c1-8)"
+kernel_dir="$cache/$version-$module_key"
+
+if [ ! -f "$kernel_dir/ready" ]; then
+    echo "Fetching $package for the VM (kept in $cache)"
+    rm -rf "$cache" && mkdir -p "$cache"
+    unpacked="$cache/unpacked"
+    mkdir -p "$unpacked"
+    (cd "$cache" && apt-get download -q -o APT::Sandbox::User=root "$package") || die "cannot download $package"
+    dpkg-deb -x "$cache"/"$package"_*.deb "$unpacked" || die "cannot unpack $package"
+    depmod -b "$unpacked" "$version" || die "depmod failed on $package"
+
+    mkdir -p "$kernel_dir/modules"
+    cp "$unpacked/boot/vmlinuz-$version" "$kernel_dir/vmlinuz"
+
+    # insmod lines, dependencies first; each module once, in first-seen order.
+    modprobe -d "$unpacked" -S "$version" --show-depends -a "${modules[@]}" > "$cache/depends" \
+        || die "cannot resolve the modules' dependencies"
+    : > "$kernel_dir/modules/load-order"
+    while read -r kind path _; do
+        [ "$kind" = insmod ] || continue
+        name="$(basename "$path")"
+        [ -f "$kernel_dir/modules/$name" ] && continue
+        cp "$path" "$kernel_dir/modules/"
+        stem="${name%.ko}"
+        echo "$name ${module_params[${stem//_/-}]:-}" >> "$kernel_dir/modules/load-order"
+    done < "$cache/depends"
+
+    rm -rf "$unpacked" "$cache"/*.deb "$cache/depends"
+    touch "$kernel_dir/ready"
+fi
+
+# --- The initramfs ------------------------------------------------------------------
+rm -rf "$work" && mkdir -p "$work/root"
+root="$work/root"
+mkdir -p "$root"/{bin,dev,proc,sys,tmp,etc,opt/qb4ii,lib/modules,lib/x86_64-linux-gnu,lib64,usr/share/alsa}
+
+cp /bin/busybox "$root/bin/busybox"
+cp "$QB4II_ROOT/tests/vm/init.sh" "$root/init"
+chmod 755 "$root/init"
+echo "$interval_ms" > "$root/etc/qb4ii-interval-ms"
+cp "$kernel_dir"/modules/* "$root/lib/modules/"
+cp /usr/share/alsa/alsa.conf "$root/usr/share/alsa/"
+
+for p in qb4ii_vm_host qb4ii_vm_device; do
+    cp "$programs/$p" "$root/opt/qb4ii/"
+    # The shared libraries and the dynamic loader, as ldd lists them.
+    ldd "$programs/$p" | awk '/=> \// { print $3 } /^[ \t]*\/.*ld-linux/ { print $1 }' | while read -r lib; do
+        case "$lib" in
+            */ld-linux*) cp -L "$lib" "$root/lib64/" ;;
+            *) cp -L "$lib" "$root/lib/x86_64-linux-gnu/" ;;
+        esac
+    done
+done
+
+(cd "$root" && find . | LC_ALL=C sort | cpio -o -H newc -R 0:0 --quiet | gzip -1) > "$work/initrd.gz"
+
+# --- The run -------------------------------------------------------------------------
+echo "Booting the MIDI test VM (kernel $version, initramfs $(du -k "$work/initrd.gz" | cut -f1) KB, up to $timeout_s s)"
+start=$(date +%s)
+set +e
+# No network; the firmware's terminal escapes are dropped from the log.
+timeout "$timeout_s" qemu-system-x86_64 -accel tcg -m 512M -nographic -no-reboot -nic none \
+    -kernel "$kernel_dir/vmlinuz" -initrd "$work/initrd.gz" \
+    -append "console=ttyS0 quiet panic=-1" \
+    < /dev/null 2> "$work/qemu.err" \
+    | tr -d '\r' | sed -u 's/\x1b\[[0-9;?]*[A-Za-z]//g; s/\x1bc//g; /^$/d' | tee "$work/console.log"
+status=${PIPESTATUS[0]}
+set -e
+echo "The VM ran for $(($(date +%s) - start)) s"
+
+summary="$(grep -a '^QB4II-VM SUMMARY:' "$work/console.log" | tail -n 1 || true)"
+
+if [ "$status" -eq 124 ]; then
+    die "the VM did not finish within $timeout_s s (console: $work/console.log)"
+elif [ -z "$summary" ] && ! grep -qa 'QB4II-VM' "$work/console.log" && [ "$status" -ne 0 ]; then
+    die "QEMU could not start: $(tail -n 1 "$work/qemu.err")"
+elif [ -z "$summary" ]; then
+    die "the VM stopped without a result (QEMU status $status, console: $work/console.log)"
+elif [ "$summary" != "${summary#QB4II-VM SUMMARY: PASS}" ]; then
+    echo "VM MIDI checks passed"
+else
+    die "VM MIDI checks failed: ${summary#QB4II-VM SUMMARY: FAIL }"
+fi

@@ -23,7 +23,8 @@
     and writes nothing to stderr; it looks for the sequencer again at each listing,
     so one that appears later is found.
 
-    Thread-safe: listing, opening and sending may come from any thread.
+    Listing, opening outputs and sending are thread-safe and may be called on any
+    thread; inputs are opened through the framework, on the message thread.
 */
 class AlsaMidiService final : public MidiService
 {

@@ -19,8 +19,8 @@ virmidi_device="hw:VirMidi,0"
 interval_ms=$(cat /etc/qb4ii-interval-ms)
 image_size=146777
 identity_request=F07E7F0601F7
-# A 37-byte identity reply: version 1.05.
-identity_reply=F07E0006020000002C001901000500000000000000000000000000000000000000000000F7
+# A 37-byte identity reply: firmware version 1.05 in bytes 12 to 14.
+identity_reply=F07E000602007F7F2C001900010005000000000000000000000000000000000000000000F7
 
 failed=""
 checks=0

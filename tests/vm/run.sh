@@ -7,6 +7,7 @@
 # Usage: tests/vm/run.sh [BUILD_DIR]      (default build/release; built beforehand)
 # Environment: QB4II_VM_TIMEOUT   seconds the VM may run (default 600)
 #              QB4II_VM_INTERVAL  milliseconds between image slices (default 25)
+#              QB4II_VM_MEMORY    the VM's memory (default 512M; ASan builds need 2G)
 #
 # The kernel and its modules are fetched with apt-get once and kept in
 # build/vm-cache; the kernel is never installed on this machine.
@@ -19,6 +20,7 @@ cache="$QB4II_ROOT/build/vm-cache"
 work="$build_dir/vm"
 timeout_s="${QB4II_VM_TIMEOUT:-600}"
 interval_ms="${QB4II_VM_INTERVAL:-25}"
+memory="${QB4II_VM_MEMORY:-512M}"
 
 # The modules the checks load, with their dependencies resolved by modprobe.
 modules=(snd-seq snd-seq-dummy snd-hrtimer snd-seq-midi snd-virmidi snd-usb-audio dummy_hcd usb_f_midi)
@@ -75,8 +77,7 @@ if [ ! -f "$kernel_dir/ready" ]; then
         name="$(basename "$path")"
         [ -f "$kernel_dir/modules/$name" ] && continue
         cp "$path" "$kernel_dir/modules/"
-        stem="${name%.ko}"
-        echo "$name ${module_params[${stem//_/-}]:-}" >> "$kernel_dir/modules/load-order"
+        echo "$name" >> "$kernel_dir/modules/load-order"
     done < "$cache/depends"
 
     rm -rf "$unpacked" "$cache"/*.deb "$cache/depends"
@@ -92,7 +93,11 @@ cp /bin/busybox "$root/bin/busybox"
 cp "$QB4II_ROOT/tests/vm/init.sh" "$root/init"
 chmod 755 "$root/init"
 echo "$interval_ms" > "$root/etc/qb4ii-interval-ms"
-cp "$kernel_dir"/modules/* "$root/lib/modules/"
+cp "$kernel_dir"/modules/*.ko "$root/lib/modules/"
+while read -r name; do
+    stem="${name%.ko}"
+    echo "$name ${module_params[${stem//_/-}]:-}"
+done < "$kernel_dir/modules/load-order" > "$root/lib/modules/load-order"
 cp /usr/share/alsa/alsa.conf "$root/usr/share/alsa/"
 
 for p in qb4ii_vm_host qb4ii_vm_device; do
@@ -113,7 +118,7 @@ echo "Booting the MIDI test VM (kernel $version, initramfs $(du -k "$work/initrd
 start=$(date +%s)
 set +e
 # No network; the firmware's terminal escapes are dropped from the log.
-timeout "$timeout_s" qemu-system-x86_64 -accel tcg -m 512M -nographic -no-reboot -nic none \
+timeout "$timeout_s" qemu-system-x86_64 -accel tcg -m "$memory" -nographic -no-reboot -nic none \
     -kernel "$kernel_dir/vmlinuz" -initrd "$work/initrd.gz" \
     -append "console=ttyS0 quiet panic=-1" \
     < /dev/null 2> "$work/qemu.err" \
@@ -133,5 +138,6 @@ elif [ -z "$summary" ]; then
 elif [ "$summary" != "${summary#QB4II-VM SUMMARY: PASS}" ]; then
     echo "VM MIDI checks passed"
 else
-    die "VM MIDI checks failed: ${summary#QB4II-VM SUMMARY: FAIL }"
+    failed="${summary#*failed: }"
+    die "VM MIDI checks failed: ${failed%)}"
 fi

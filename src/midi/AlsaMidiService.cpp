@@ -143,13 +143,16 @@ public:
     }
 
     /** Sends the bytes as one System Exclusive event from our port to its
-        destination, at once. False when the destination port has gone (the
-        sequencer drops the connection with it) or the sequencer refused the event. */
+        destination, at once. False when the destination port has gone or the
+        sequencer refused the event. */
     bool sendSysex (int port, PortAddress destination, const void* data, size_t numBytes)
     {
         const std::lock_guard<std::mutex> sl (lock);
 
-        if (! isConnected (port, destination))
+        // A vanishing port leaves the port lists before the sequencer drops its
+        // connections, and a new port may take the old one's address: the port
+        // must be there, and still be the one we connected to.
+        if (! exists (destination) || ! isConnected (port, destination))
             return false;
 
         snd_seq_event_t event;
@@ -167,6 +170,14 @@ public:
 
 private:
     Client (snd_seq_t* s, int id) : seq (s), clientId (id) {}
+
+    bool exists (PortAddress address)
+    {
+        snd_seq_port_info_t* portInfo = nullptr;
+        snd_seq_port_info_alloca (&portInfo);
+
+        return snd_seq_get_any_port_info (seq, address.client, address.port, portInfo) == 0;
+    }
 
     bool isConnected (int port, PortAddress destination)
     {

@@ -256,6 +256,11 @@ void MidiManager::removeInputDevice (const juce::String& name)
 
 void MidiManager::timerCallback()
 {
+    pollDevices();
+}
+
+void MidiManager::pollDevices()
+{
     const juce::ScopedLock sl (lock);
 
     // Inputs that came back.

@@ -95,6 +95,11 @@ public:
     /** The names of the system's output ports, freshly listed, in the system's order. */
     juce::StringArray getOutputDeviceNames() const;
 
+    /** One device poll, as the manager's timer runs it every pollIntervalMs:
+        closes and reports open ports that vanished, reopens and reports lost
+        ports that came back. Message thread. */
+    void pollDevices();
+
     /** Adds a listener; null and listeners already registered are ignored.
         Any thread. */
     void addListener (Listener* listener);

@@ -207,6 +207,11 @@ void MidiManager::addListener (Listener* listener)
         listeners.add (listener);
 }
 
+bool MidiManager::hasListener (Listener* listener) const
+{
+    return listeners.contains (listener);
+}
+
 void MidiManager::removeListener (Listener* listener)
 {
     // The list's lock is held across every walk, so once this returns no walk can

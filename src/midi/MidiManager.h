@@ -104,6 +104,9 @@ public:
         Any thread. */
     void addListener (Listener* listener);
 
+    /** True while the listener is registered. */
+    bool hasListener (Listener* listener) const;
+
     /** Removes a listener. When this returns the listener is not being called and
         will not be called again, on any thread. Any thread, but not from within
         another listener's incoming-message callback on the MIDI thread. */

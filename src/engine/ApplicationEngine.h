@@ -1,5 +1,8 @@
 #pragma once
 
+#include "firmware/FirmwareSysexSender.h"
+#include "firmware/FirmwareTiming.h"
+#include "firmware/FirmwareUpdate.h"
 #include "midi/MidiManager.h"
 
 #include <juce_events/juce_events.h>
@@ -14,6 +17,7 @@
     are always delivered on the message thread.
 */
 class ApplicationEngine final : public juce::ReferenceCountedObject
+    , public FirmwareSysexSender::Listener
 {
 public:
     using Ptr = juce::ReferenceCountedObjectPtr<ApplicationEngine>;
@@ -122,16 +126,55 @@ public:
 
     class DetectDeviceInfo;
 
-    explicit ApplicationEngine (const MidiManager::Ptr& midiManager);
+    /** Creates the engine on the given manager; detection starts at once. The
+        timing is the controller's unless a test shortens it. Message thread. */
+    explicit ApplicationEngine (const MidiManager::Ptr& midiManager, FirmwareTiming timing = {});
+
+    /** Releases any transfer; no listener is called. Message thread. */
     ~ApplicationEngine() override;
+
+    /** Registers a listener (null and duplicates are ignored) and triggers the
+        main notification, so that it hears progress and state on the next turn
+        of the message loop. Message thread. */
+    void addListener (Listener* listener);
+
+    /** Unregisters a listener: no notification reaches it once this returns.
+        Message thread. */
+    void removeListener (Listener* listener);
+
+    /** Builds the firmware update and its sender and starts the transfer:
+        erase request, erase wait, then the image, or, in emergency mode, the
+        image alone. Any running transfer is released first. Returns false when
+        no controller port is known. Message thread. */
+    bool startUpdate();
+
+    /** Selects the emergency form of the next update. Message thread. */
+    void setEmergencyMode (bool shouldBeOn);
 
     /** True while an update is erasing or sending. Message thread. */
     bool isUpdating() const;
 
+    /** The record the listeners are told about. Message thread. */
+    const EngineState& getState() const noexcept { return state; }
+
+    /** From the sender. Message thread. */
+    void sysexProgressChanged (FirmwareSysexSender* sender, double progress) override;
+
+    /** From the sender; may release it. Message thread. */
+    void sysexStatusChanged (FirmwareSysexSender* sender, juce::String status) override;
+
 private:
+    void createFirmwareUpdates (const juce::String& deviceName);
+    void createSysexSenders();
+    void cancelUpdate();
+
     MidiManager::Ptr midiManager;
+    const FirmwareTiming timing;
+    juce::ReferenceCountedArray<FirmwareUpdate> firmwareUpdates;
+    juce::ReferenceCountedArray<FirmwareSysexSender> sysexSenders;
     EngineState state;
     Updater updater { &state };
+    std::unique_ptr<DetectDeviceInfo> detectDeviceInfo;
 
     JUCE_DECLARE_NON_COPYABLE_WITH_LEAK_DETECTOR (ApplicationEngine)
 };

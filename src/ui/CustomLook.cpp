@@ -2,9 +2,9 @@
 
 namespace
 {
-    const juce::Colour gradientTopColour (40, 180, 250);   // #28B4FA
+    const juce::Colour gradientTopColour (40, 180, 250);    // #28B4FA
     const juce::Colour gradientMiddleColour (37, 168, 242); // #25A8F2
-    const juce::Colour gradientEndColour (34, 156, 235);   // #229CEB
+    const juce::Colour gradientEndColour (34, 156, 235);    // #229CEB
 } // namespace
 
 CustomLook::CustomLook() = default;

@@ -293,25 +293,6 @@ TEST (CustomLookTests, TextHeightFollowsTheBarsHeight)
         << small.toString() << " " << large.toString();
 }
 
-TEST (CustomLookTests, LongTextIsCutWithoutAnEllipsis)
-{
-    BarFixture fixture;
-    const juce::String longText ("A status text far too long to fit into the width of the bar, so that it gets cut off");
-
-    const auto image = fixture.paint (-1.0, longText);
-
-    juce::Image withEllipsis (juce::Image::ARGB, barWidth, barHeight, true);
-    {
-        juce::Graphics g (withEllipsis);
-        g.setColour (juce::Colours::white);
-        g.setFont (g.getCurrentFont().withHeight (0.6f * barHeight));
-        g.drawText (longText, 0, 0, barWidth, barHeight, juce::Justification::centred, true);
-    }
-
-    EXPECT_GT (countNonClear (image), 0);
-    EXPECT_FALSE (imagesEqual (image, withEllipsis));
-}
-
 TEST (CustomLookTests, EmptyTextDrawsNoText)
 {
     BarFixture fixture;

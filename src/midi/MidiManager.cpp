@@ -298,35 +298,46 @@ void MidiManager::pollDevices()
         }
     }
 
-    // Inputs that vanished. Removing one removes every input of its name.
-    for (size_t i = 0; i < inputDevices.size();)
+    // Inputs that vanished. A port listed again under its name but with another
+    // identifier was replaced while we held it (unplugged and plugged in between
+    // two polls): the handle we hold is dead, so it counts as vanished too.
+    // Removing one removes every input of its name.
     {
-        const auto name = inputDevices[i]->getDeviceInfo().name;
+        const auto listed = service->getInputDevices();
 
-        if (isInputDevicePresent (name))
+        for (size_t i = 0; i < inputDevices.size();)
         {
-            ++i;
-            continue;
-        }
+            const auto info = inputDevices[i]->getDeviceInfo();
 
-        disconnectedInputNames.add (name);
-        inputDisconnectUpdater->add (name);
-        removeInputDevice (name);
+            if (listed.contains (info))
+            {
+                ++i;
+                continue;
+            }
+
+            disconnectedInputNames.add (info.name);
+            inputDisconnectUpdater->add (info.name);
+            removeInputDevice (info.name);
+        }
     }
 
-    // Outputs that vanished.
-    for (size_t i = 0; i < outputDevices.size();)
+    // Outputs that vanished, or were replaced as above.
     {
-        const auto name = outputDevices[i].name;
+        const auto listed = service->getOutputDevices();
 
-        if (isOutputDevicePresent (name))
+        for (size_t i = 0; i < outputDevices.size();)
         {
-            ++i;
-            continue;
-        }
+            const auto name = outputDevices[i].name;
 
-        disconnectedOutputNames.add (name);
-        outputDisconnectUpdater->add (name);
-        closeOutputDevice (name);
+            if (listed.contains (outputDevices[i].device->getDeviceInfo()))
+            {
+                ++i;
+                continue;
+            }
+
+            disconnectedOutputNames.add (name);
+            outputDisconnectUpdater->add (name);
+            closeOutputDevice (name);
+        }
     }
 }

@@ -201,6 +201,30 @@ TEST_F (MidiManagerTest, UnplugClosesBothPortsWithinATickAndReportsEachOnce)
     manager->removeListener (&listener);
 }
 
+TEST_F (MidiManagerTest, APortReplacedBetweenTwoPollsIsReopened)
+{
+    RecordingListener listener;
+    manager->addListener (&listener);
+    service->plugDevice (controller);
+    manager->openInputDevice (controller);
+    manager->openOutputDevice (controller);
+
+    // Unplugged and plugged in again before the poll could see it gone: the
+    // name is listed throughout, but the ports held are dead.
+    service->unplugDevice (controller);
+    service->plugDevice (controller);
+    EXPECT_FALSE (manager->sendMessage (controller, bytes ({ 0xf8 })));
+
+    ASSERT_TRUE (pumpUntil ([&] { return listener.outputsBack.size() == 1 && listener.inputsBack.size() == 1; }));
+    EXPECT_EQ (listener.outputsLost.size(), 1u);
+    EXPECT_TRUE (manager->sendMessage (controller, bytes ({ 0xf8 })));
+
+    service->sendFromDevice (controller, juce::MidiMessage::midiClock());
+    ASSERT_TRUE (service->waitUntilDelivered());
+    EXPECT_EQ (listener.numReceived(), 1u);
+    manager->removeListener (&listener);
+}
+
 TEST_F (MidiManagerTest, ReturningPortThatCannotBeReopenedIsReportedAndForgotten)
 {
     RecordingListener listener;

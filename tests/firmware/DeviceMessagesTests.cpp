@@ -72,15 +72,6 @@ TEST (DeviceMessages, EveryMessageSentIsOneSysexWithA7BitBody)
     expectOneSysexWith7BitBody (imageBytes());
 }
 
-TEST (DeviceMessages, ImageBodyEndsWithCrLfRightBeforeF7)
-{
-    const auto image = imageBytes();
-    ASSERT_GT (image.size(), 3u);
-    EXPECT_EQ (image[7], ':');
-    EXPECT_EQ (image[image.size() - 3], '\r');
-    EXPECT_EQ (image[image.size() - 2], '\n');
-}
-
 TEST (IdentityReply, VersionPartsAreJoinedAsDigits)
 {
     struct Case

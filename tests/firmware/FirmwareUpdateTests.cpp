@@ -89,15 +89,6 @@ TEST (FirmwareUpdate, EmbeddedImageIsCutInto574SlicesThatRebuildIt)
     EXPECT_EQ (normal->getEraseRequest(), eraseArray());
 }
 
-TEST (FirmwareUpdate, KeepsItsPacingAndPortName)
-{
-    const FirmwareUpdate update (eraseArray(), countingBytes (10), 4, 37, "Korvan USB Audio Device MIDI");
-
-    EXPECT_EQ (update.getBlockInterval(), 37);
-    EXPECT_EQ (update.getDeviceName(), juce::String ("Korvan USB Audio Device MIDI"));
-    EXPECT_EQ (update.getEraseRequest(), eraseArray());
-}
-
 TEST (FirmwareUpdate, BlockCountsAndBoundaries)
 {
     const auto data = countingBytes (512);

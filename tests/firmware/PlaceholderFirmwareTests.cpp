@@ -36,12 +36,6 @@ namespace
 
         return records;
     }
-
-    juce::uint32 wordAt (const std::vector<juce::uint8>& bytes, size_t offset)
-    {
-        return (juce::uint32) bytes[offset] | (juce::uint32) bytes[offset + 1] << 8
-               | (juce::uint32) bytes[offset + 2] << 16 | (juce::uint32) bytes[offset + 3] << 24;
-    }
 } // namespace
 
 TEST (PlaceholderFirmware, HasTheControllersRecordLayout)
@@ -77,31 +71,4 @@ TEST (PlaceholderFirmware, HasTheControllersRecordLayout)
     EXPECT_EQ (records[i].data, (std::vector<juce::uint8> { 0x08, 0x00, 0x40, 0xed }));
     ++i;
     EXPECT_EQ (records[i].type, 1);
-}
-
-TEST (PlaceholderFirmware, StartsWithACortexMVectorTable)
-{
-    const auto records = readRecords (juce::File (QB4II_PLACEHOLDER_FIRMWARE_HEX));
-    std::vector<juce::uint8> table;
-
-    for (size_t i = 1; i <= 12; ++i) // 192 bytes: 48 vectors
-        table.insert (table.end(), records[i].data.begin(), records[i].data.end());
-
-    const auto stack = wordAt (table, 0);
-    EXPECT_GE (stack, 0x20000000u);
-    EXPECT_LE (stack, 0x20005000u);
-    EXPECT_EQ (stack % 8, 0u);
-    EXPECT_EQ (wordAt (table, 4), 0x080040edu);
-
-    for (size_t v = 2; v < 48; ++v)
-    {
-        const auto handler = wordAt (table, 4 * v);
-
-        if (handler == 0)
-            continue; // reserved entry
-
-        EXPECT_EQ (handler & 1u, 1u) << "vector " << v << " is not a Thumb address";
-        EXPECT_GE (handler, 0x08004000u) << "vector " << v;
-        EXPECT_LT (handler, 0x08010b78u) << "vector " << v;
-    }
 }

@@ -120,8 +120,8 @@ void ControllerEmulator::receiveByte (juce::uint8 byte)
             endSysex (false);
 
         sysexOpen = true;
-        sysex.reset();
-        sysex.append (&byte, 1);
+        sysex.clear();
+        sysex.push_back (byte);
         bytesThisCall = 1;
         firstBurstOfSysex = bursts.size();
         burstsOfSysex = 0;
@@ -133,7 +133,7 @@ void ControllerEmulator::receiveByte (juce::uint8 byte)
 
     if (byte < 0x80 || byte == 0xf7)
     {
-        sysex.append (&byte, 1);
+        sysex.push_back (byte);
         ++bytesThisCall;
 
         if (byte == 0xf7)
@@ -148,7 +148,8 @@ void ControllerEmulator::receiveByte (juce::uint8 byte)
 void ControllerEmulator::endSysex (bool complete)
 {
     sysexOpen = false;
-    const auto kind = complete ? classify (sysex) : SysexKind::other;
+    const juce::MemoryBlock message (sysex.data(), sysex.size());
+    const auto kind = complete ? classify (message) : SysexKind::other;
 
     if (kind == SysexKind::other)
     {
@@ -165,7 +166,7 @@ void ControllerEmulator::endSysex (bool complete)
     {
         if (isTakingImage())
         {
-            lastImage = sysex;
+            lastImage = message;
             loseImage ("cut off by a status byte");
         }
 
@@ -182,7 +183,7 @@ void ControllerEmulator::endSysex (bool complete)
             break;
         case SysexKind::other:
             if (isTakingImage())
-                handleImage (sysex);
+                handleImage (message);
             break;
     }
 }
@@ -475,7 +476,7 @@ void ControllerEmulator::powerDown()
 
     if (sysexOpen && isTakingImage())
     {
-        lastImage = sysex;
+        lastImage = juce::MemoryBlock (sysex.data(), sysex.size());
         loseImage ("unplugged");
     }
 

@@ -126,11 +126,13 @@ public:
         virtual void cancelAll() = 0;
     };
 
-    /** Called with each message the controller sends, one complete message per call. */
+    /** Called with each message the controller sends, one complete message per call.
+        May be called on any thread (see the class comment), with the lock held. */
     using Output = std::function<void (const juce::MemoryBlock& message)>;
 
     /** Called when the controller's input and output ports appear or vanish together,
-        with the name they are listed under. */
+        with the name they are listed under. May be called on any thread (see the
+        class comment), with the lock held. */
     using Presence = std::function<void (bool present, const juce::String& portName)>;
 
     /** The emulator starts powered off: call powerUp() once its callbacks are set.
@@ -141,6 +143,8 @@ public:
     ControllerEmulator();
     ~ControllerEmulator();
 
+    /** Set or clear (with an empty function) the callbacks. Any thread: once a setter
+        returns, the old callback is not running and will not be called again. */
     void setOutput (Output output);
     void setPresence (Presence presence);
 
@@ -150,20 +154,23 @@ public:
         Ignored while the ports are away. Any thread. */
     void receive (const void* data, size_t size);
 
-    /** Plugs the controller in: its ports appear; it runs its firmware, if it has any. */
+    /** Plugs the controller in: its ports appear; it runs its firmware, if it has any.
+        Any thread. */
     void powerUp();
 
-    /** Plugs the controller in with its buttons held: it starts in its bootloader. */
+    /** Plugs the controller in with its buttons held: it starts in its bootloader.
+        Unplugs it first if it is plugged in. Any thread. */
     void powerUpInBootloader();
 
     /** Unplugs the controller: its ports vanish, an image being received is lost and
-        with it the erased firmware. */
+        with it the erased firmware. Any thread. */
     void powerDown();
 
-    /** Changes the fault knobs; they apply from the next byte received. */
+    /** Changes the fault knobs; they apply from the next byte received. Any thread. */
     void setFaults (const Faults& faults);
 
     //==============================================================================
+    // What the controller is doing and has done. Any thread.
     State getState() const;
     bool isPresent() const;
     juce::String getPortName() const;
@@ -240,7 +247,7 @@ private:
     Version version;
 
     bool sysexOpen = false;
-    juce::MemoryBlock sysex;
+    std::vector<juce::uint8> sysex;
     size_t bytesThisCall = 0;
     size_t firstBurstOfSysex = 0;
     int burstsOfSysex = 0;

@@ -72,7 +72,7 @@ namespace
         {
             config.expectedImage = testing_support::makeImageContainer (1);
             config.resetDelayMs = 20;
-            config.resetDurationMs = 60;
+            config.resetDurationMs = 150; // several of the manager's 50 ms polls: it must see the ports gone
             return config;
         }
 

@@ -103,10 +103,21 @@ void FirmwareSysexSender::endEraseWait()
 
 void FirmwareSysexSender::sendTick()
 {
-    // A tick that comes early (only the first after the timer starts can) is
-    // skipped: a block must never follow the previous one sooner than the interval.
-    if (! hasElapsedSince (lastBlockAtMs, update->getBlockInterval()))
+    // A tick may come early: the first after the timer starts (the framework's
+    // timer thread can shorten it), or one that follows a late tick. A block must
+    // never follow the previous one sooner than the interval, so wait out the
+    // rest, then go back to the regular period.
+    const int interval = update->getBlockInterval();
+
+    if (! hasElapsedSince (lastBlockAtMs, interval))
+    {
+        const auto remaining = interval - (juce::Time::getMillisecondCounterHiRes() - lastBlockAtMs);
+        startTimer (sendTimerID, juce::jmax (1, (int) std::ceil (remaining)));
         return;
+    }
+
+    if (getTimerInterval (sendTimerID) != interval)
+        startTimer (sendTimerID, interval);
 
     if (! midiManager->isOutputDevicePresent (update->getDeviceName()))
     {

@@ -1,5 +1,7 @@
 #pragma once
 
+#include "firmware/DeviceCodes.h"
+
 #include <juce_audio_basics/juce_audio_basics.h>
 
 #include <array>
@@ -11,11 +13,13 @@
     constant byte sequence and sent unchanged.
 */
 
-/** The maker's three-byte MIDI manufacturer identifier. */
+/** The maker's three-byte MIDI manufacturer identifier (device_codes::manufacturerId):
+    the identity reply prefix, the erase request and the firmware image header
+    all carry it. */
 extern const std::array<juce::uint8, 3> manufacturerId;
 
 /** The controller's model code. */
-constexpr juce::uint8 modelCode = 0x2c;
+constexpr juce::uint8 modelCode = device_codes::modelCode;
 
 /** Universal Non-Real-Time Identity Request to all devices: F0 7E 7F 06 01 F7. */
 extern const std::array<juce::uint8, 6> identityRequestMessage;
@@ -31,7 +35,9 @@ constexpr int identityReplyLength = 37;
 extern const std::array<juce::uint8, 16> eraseRequestMessage;
 
 /** The firmware image message: one System Exclusive message carrying the Intel HEX
-    text of the offered firmware, F0 first and F7 last. */
+    text of the offered firmware, F0 first and F7 last. The build validates the
+    offered .hex file and wraps it as F0, manufacturer identifier, 00, 2C, 70, the
+    text, F7 (tools/firmware_packer); the definitions are generated from it. */
 extern const char* const firmwareImage;
 extern const int firmwareImageSize;
 

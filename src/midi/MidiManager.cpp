@@ -207,6 +207,11 @@ void MidiManager::addListener (Listener* listener)
         listeners.add (listener);
 }
 
+bool MidiManager::hasListener (Listener* listener) const
+{
+    return listeners.contains (listener);
+}
+
 void MidiManager::removeListener (Listener* listener)
 {
     // The list's lock is held across every walk, so once this returns no walk can
@@ -256,6 +261,11 @@ void MidiManager::removeInputDevice (const juce::String& name)
 
 void MidiManager::timerCallback()
 {
+    pollDevices();
+}
+
+void MidiManager::pollDevices()
+{
     const juce::ScopedLock sl (lock);
 
     // Inputs that came back.
@@ -288,35 +298,46 @@ void MidiManager::timerCallback()
         }
     }
 
-    // Inputs that vanished. Removing one removes every input of its name.
-    for (size_t i = 0; i < inputDevices.size();)
+    // Inputs that vanished. A port listed again under its name but with another
+    // identifier was replaced while we held it (unplugged and plugged in between
+    // two polls): the handle we hold is dead, so it counts as vanished too.
+    // Removing one removes every input of its name.
     {
-        const auto name = inputDevices[i]->getDeviceInfo().name;
+        const auto listed = service->getInputDevices();
 
-        if (isInputDevicePresent (name))
+        for (size_t i = 0; i < inputDevices.size();)
         {
-            ++i;
-            continue;
-        }
+            const auto info = inputDevices[i]->getDeviceInfo();
 
-        disconnectedInputNames.add (name);
-        inputDisconnectUpdater->add (name);
-        removeInputDevice (name);
+            if (listed.contains (info))
+            {
+                ++i;
+                continue;
+            }
+
+            disconnectedInputNames.add (info.name);
+            inputDisconnectUpdater->add (info.name);
+            removeInputDevice (info.name);
+        }
     }
 
-    // Outputs that vanished.
-    for (size_t i = 0; i < outputDevices.size();)
+    // Outputs that vanished, or were replaced as above.
     {
-        const auto name = outputDevices[i].name;
+        const auto listed = service->getOutputDevices();
 
-        if (isOutputDevicePresent (name))
+        for (size_t i = 0; i < outputDevices.size();)
         {
-            ++i;
-            continue;
-        }
+            const auto name = outputDevices[i].name;
 
-        disconnectedOutputNames.add (name);
-        outputDisconnectUpdater->add (name);
-        closeOutputDevice (name);
+            if (listed.contains (outputDevices[i].device->getDeviceInfo()))
+            {
+                ++i;
+                continue;
+            }
+
+            disconnectedOutputNames.add (name);
+            outputDisconnectUpdater->add (name);
+            closeOutputDevice (name);
+        }
     }
 }

@@ -95,9 +95,17 @@ public:
     /** The names of the system's output ports, freshly listed, in the system's order. */
     juce::StringArray getOutputDeviceNames() const;
 
+    /** One device poll, as the manager's timer runs it every pollIntervalMs:
+        closes and reports open ports that vanished, reopens and reports lost
+        ports that came back. Message thread. */
+    void pollDevices();
+
     /** Adds a listener; null and listeners already registered are ignored.
         Any thread. */
     void addListener (Listener* listener);
+
+    /** True while the listener is registered. */
+    bool hasListener (Listener* listener) const;
 
     /** Removes a listener. When this returns the listener is not being called and
         will not be called again, on any thread. Any thread, but not from within

@@ -1,0 +1,25 @@
+#include "app/DemoApplication.h"
+
+DemoApplication::~DemoApplication()
+{
+    // Unplug the controller before the engine and the manager go.
+    adapter.reset();
+    emulator.reset();
+}
+
+std::shared_ptr<MidiService> DemoApplication::createMidiService()
+{
+    service = std::make_shared<VirtualMidiService>();
+    emulator = std::make_unique<ControllerEmulator>();
+    adapter = std::make_unique<VirtualControllerAdapter> (*service, *emulator);
+    return service;
+}
+
+void DemoApplication::initialised()
+{
+    juce::Timer::callAfterDelay (plugInDelayMs, [this] {
+        // The application object outlives the message loop.
+        if (emulator != nullptr)
+            emulator->powerUp();
+    });
+}

@@ -1,0 +1,3 @@
+#include "app/DemoApplication.h"
+
+START_JUCE_APPLICATION (DemoApplication)

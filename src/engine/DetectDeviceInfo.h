@@ -1,0 +1,58 @@
+#pragma once
+
+#include "engine/ApplicationEngine.h"
+
+/**
+    Finds the controller among the system's MIDI output ports every 100 ms, has the
+    manager open its input and output, asks it for its firmware version with the
+    Universal Identity Request, and reads the version from its reply.
+
+    It stops polling once a valid reply has been read, is paused by the engine
+    during a transfer, and re-arms itself when the controller's output port goes
+    away outside an erasing update.
+
+    It writes into the engine's record and announces what it finds through the
+    engine's hardware and version channels.
+*/
+class ApplicationEngine::DetectDeviceInfo final : public juce::Timer
+    , public MidiManager::Listener
+{
+public:
+    /** The period of a detection pass. */
+    static constexpr int detectionInterval = 100;
+
+    /** Registers with the manager and starts polling: the first pass runs one
+        interval from now. The updater and the state belong to the engine and
+        must outlive this object. Message thread. */
+    DetectDeviceInfo (const MidiManager::Ptr& midiManager, Updater* updater, EngineState* state);
+
+    /** Leaves the manager's listeners; the timer stops. Message thread. */
+    ~DetectDeviceInfo() override;
+
+    /** One detection pass. Message thread. */
+    void timerCallback() override;
+
+    /** Forgets the version and the controller, leaves emergency mode and polls
+        again, announcing the version and the missing hardware. Message thread. */
+    void restartDetection();
+
+    /** Recognises the controller's identity reply, from any open input. Called on
+        the MIDI input thread: it only stores the version, stops the timer and
+        triggers the version channel. */
+    void handleIncomingMidiMessage (juce::MidiInput* source, const juce::MidiMessage& message) override;
+
+    void midiInputDeviceDisconnected (juce::StringArray) override {}
+
+    /** Re-arms detection when a controller port was lost, except while an update
+        is erasing. Message thread. */
+    void midiOutputDeviceDisconnected (juce::StringArray deviceNames) override;
+
+private:
+    void scanForDevice();
+
+    MidiManager::Ptr midiManager;
+    Updater* const updater;
+    EngineState* const state;
+
+    JUCE_DECLARE_NON_COPYABLE_WITH_LEAK_DETECTOR (DetectDeviceInfo)
+};

@@ -1,0 +1,302 @@
+#include "firmware/DeviceMessages.h"
+#include "firmware/FirmwareSysexSender.h"
+#include "midi/VirtualMidiService.h"
+#include "support/TestHelpers.h"
+
+#include <gtest/gtest.h>
+
+using testing_support::pumpFor;
+using testing_support::pumpUntil;
+
+namespace
+{
+    const juce::String port ("Korvan QB4 II MIDI");
+
+    struct RecordingSenderListener final : FirmwareSysexSender::Listener
+    {
+        void sysexProgressChanged (FirmwareSysexSender*, double p) override
+        {
+            progress.push_back (p);
+            events.push_back ("progress");
+        }
+
+        void sysexStatusChanged (FirmwareSysexSender* sender, juce::String status) override
+        {
+            statuses.add (status);
+            events.push_back (status.toStdString());
+
+            if (onStatus)
+                onStatus (sender, status);
+        }
+
+        int count (const juce::String& status) const
+        {
+            int n = 0;
+            for (const auto& s : statuses)
+                n += s == status ? 1 : 0;
+            return n;
+        }
+
+        std::vector<double> progress;
+        juce::StringArray statuses;
+        std::vector<std::string> events;
+        std::function<void (FirmwareSysexSender*, const juce::String&)> onStatus;
+    };
+
+    juce::Array<char> bytesOf (const void* data, size_t size)
+    {
+        return juce::Array<char> (static_cast<const char*> (data), (int) size);
+    }
+
+    juce::Array<char> eraseRequest() { return bytesOf (eraseRequestMessage.data(), eraseRequestMessage.size()); }
+
+    /** A small image: F0, data bytes, F7, cut into 20 blocks of 16. */
+    constexpr size_t smallImageBlocks = 20;
+
+    juce::Array<char> smallImage()
+    {
+        juce::Array<char> image;
+        image.add ((char) 0xf0);
+        for (size_t i = 0; i < smallImageBlocks * 16 - 2; ++i)
+            image.add ((char) ('0' + i % 10));
+        image.add ((char) 0xf7);
+        return image;
+    }
+
+    struct FirmwareSysexSenderTest : ::testing::Test
+    {
+        static constexpr int interval = 2;
+        static constexpr int eraseWait = 30;
+
+        std::shared_ptr<VirtualMidiService> service = std::make_shared<VirtualMidiService>();
+        MidiManager::Ptr manager = new MidiManager (service);
+        RecordingSenderListener listener;
+        std::vector<juce::MemoryBlock> received;
+
+        FirmwareUpdate::Ptr update;
+        FirmwareSysexSender::Ptr sender;
+
+        void SetUp() override
+        {
+            service->plugDevice (port);
+            service->setDeviceReceiver (port, [this] (const juce::MemoryBlock& b) {
+                received.push_back (b);
+                if (onReceive)
+                    onReceive();
+            });
+        }
+
+        void TearDown() override
+        {
+            sender = nullptr;
+            service->setDeviceReceiver (port, {});
+        }
+
+        void start (FirmwareUpdate* u)
+        {
+            update = u;
+            sender = new FirmwareSysexSender (update.get(), manager, &listener, eraseWait);
+            sender->startSending();
+        }
+
+        void startNormal (int blockInterval = interval) { start (new FirmwareUpdate (eraseRequest(), smallImage(), 16, blockInterval, port)); }
+        void startEmergency (int blockInterval = interval)
+        {
+            const auto image = smallImage();
+            start (new FirmwareUpdate (image.getRawDataPointer(), image.size(), 16, blockInterval, port));
+        }
+
+        bool completed() const { return listener.count (FirmwareSysexSender::statusCompleted) > 0; }
+
+        std::function<void()> onReceive;
+    };
+} // namespace
+
+TEST_F (FirmwareSysexSenderTest, NormalUpdateSendsTheEraseRequestThenTheImageSlicedExactly)
+{
+    const auto image = bytesOf (firmwareImage, (size_t) firmwareImageSize);
+    start (new FirmwareUpdate (eraseRequest(), image, 256, 1, port));
+
+    bool leftManagerBeforeCompleted = false;
+    listener.onStatus = [&] (FirmwareSysexSender* s, const juce::String& status) {
+        if (status == FirmwareSysexSender::statusCompleted)
+            leftManagerBeforeCompleted = ! manager->hasListener (s);
+    };
+
+    ASSERT_TRUE (pumpUntil ([&] { return completed(); }, 20000)) << "the transfer did not complete";
+
+    ASSERT_EQ (received.size(), 1u + 574u);
+    EXPECT_EQ (received[0], juce::MemoryBlock (eraseRequestMessage.data(), eraseRequestMessage.size()));
+
+    juce::MemoryBlock reassembled;
+    for (size_t k = 1; k < received.size(); ++k)
+    {
+        const auto& slice = received[k];
+        const size_t offset = (k - 1) * 256;
+        const size_t expectedSize = std::min<size_t> (256, (size_t) firmwareImageSize - offset);
+        ASSERT_EQ (slice.getSize(), expectedSize) << "slice " << (k - 1);
+        ASSERT_EQ (std::memcmp (slice.getData(), firmwareImage + offset, expectedSize), 0) << "slice " << (k - 1);
+        reassembled.append (slice.getData(), slice.getSize());
+    }
+    EXPECT_EQ (reassembled, juce::MemoryBlock (firmwareImage, (size_t) firmwareImageSize));
+
+    // "Started", then one progress report per block from 0 to 573/574, then 1.0 and "Completed".
+    ASSERT_EQ (listener.events.size(), 1u + 574u + 1u + 1u);
+    EXPECT_EQ (listener.events.front(), "Started");
+    EXPECT_EQ (listener.events.back(), "Completed");
+    ASSERT_EQ (listener.progress.size(), 575u);
+    for (size_t k = 0; k < 574; ++k)
+        ASSERT_DOUBLE_EQ (listener.progress[k], (double) k / 574.0) << "progress report " << k;
+    EXPECT_DOUBLE_EQ (listener.progress.back(), 1.0);
+    EXPECT_TRUE (leftManagerBeforeCompleted) << "the sender was still a manager listener when it reported completion";
+}
+
+TEST_F (FirmwareSysexSenderTest, UnplugAfterBlockTenReportsDeviceOfflineOnEveryTickUntilStopped)
+{
+    onReceive = [this] {
+        if (received.size() == 1 + 11) // the erase request and blocks 0 to 10
+            service->unplugDevice (port);
+    };
+    startNormal();
+
+    ASSERT_TRUE (pumpUntil ([&] { return listener.count (FirmwareSysexSender::statusDeviceOffline) >= 3; }))
+        << "received " << received.size() << ", reports " << listener.events.size() << ", block " << sender->getCurrentBlock();
+    EXPECT_EQ (sender->getCurrentBlock(), 11u);
+    EXPECT_EQ (received.size(), 12u);
+    EXPECT_EQ (listener.progress.size(), 11u);
+    EXPECT_FALSE (completed());
+
+    sender->stopSending();
+    const int reports = listener.count (FirmwareSysexSender::statusDeviceOffline);
+    pumpFor (10 * interval);
+    EXPECT_EQ (listener.count (FirmwareSysexSender::statusDeviceOffline), reports) << "reports went on after stopSending";
+}
+
+TEST_F (FirmwareSysexSenderTest, MissingPortBeforeTheFirstBlockIsAwaitedSilently)
+{
+    startEmergency (10);
+    service->unplugDevice (port);
+
+    pumpFor (100);
+    EXPECT_TRUE (listener.events.empty());
+    EXPECT_TRUE (received.empty());
+
+    service->plugDevice (port);
+    ASSERT_TRUE (pumpUntil ([&] { return completed(); }));
+    EXPECT_EQ (received.size(), smallImageBlocks);
+    EXPECT_EQ (listener.count (FirmwareSysexSender::statusDeviceOffline), 0);
+}
+
+TEST_F (FirmwareSysexSenderTest, UnplugAndReplugInsideTheEraseWaitHasNoEffect)
+{
+    startNormal();
+    service->unplugDevice (port);
+    pumpFor (eraseWait / 3);
+    service->plugDevice (port);
+
+    ASSERT_TRUE (pumpUntil ([&] { return completed(); }));
+    EXPECT_EQ (listener.events.front(), "Started");
+    EXPECT_EQ (listener.count (FirmwareSysexSender::statusDeviceOffline), 0);
+    EXPECT_EQ (received.size(), 1u + smallImageBlocks);
+}
+
+TEST_F (FirmwareSysexSenderTest, StopDuringTheEraseWaitMeansNoStartedEver)
+{
+    startNormal();
+    sender->stopSending();
+
+    pumpFor (3 * eraseWait);
+    EXPECT_TRUE (listener.events.empty());
+    EXPECT_EQ (received.size(), 1u) << "only the erase request should have gone out";
+}
+
+TEST_F (FirmwareSysexSenderTest, EmergencyUpdateWithoutItsPortStallsSilently)
+{
+    service->unplugDevice (port);
+    startEmergency();
+    service->plugDevice (port);
+
+    pumpFor (50 * interval);
+    EXPECT_TRUE (listener.events.empty());
+    EXPECT_TRUE (received.empty());
+}
+
+TEST_F (FirmwareSysexSenderTest, EmergencyUpdateSendsItsFirstBlockOneIntervalAfterStarting)
+{
+    const int slowInterval = 40;
+    const double startedAt = juce::Time::getMillisecondCounterHiRes();
+    startEmergency (slowInterval);
+    EXPECT_TRUE (received.empty()) << "a block went out at once";
+
+    ASSERT_TRUE (pumpUntil ([&] { return ! received.empty(); }));
+    const auto log = service->getSentLog (port);
+    // The timer counts whole milliseconds: a gap may land up to 1 ms short.
+    EXPECT_GE (log.front().timeMs - startedAt, slowInterval - 1.0);
+    EXPECT_EQ (listener.count (FirmwareSysexSender::statusStarted), 0);
+}
+
+TEST_F (FirmwareSysexSenderTest, UpdateWithoutDataCompletesOnTheFirstTick)
+{
+    start (new FirmwareUpdate (nullptr, 0, 256, interval, port));
+
+    ASSERT_TRUE (pumpUntil ([&] { return completed(); }));
+    EXPECT_EQ (listener.events, (std::vector<std::string> { "progress", "Completed" }));
+    EXPECT_DOUBLE_EQ (listener.progress[0], 1.0);
+    EXPECT_TRUE (received.empty());
+}
+
+TEST_F (FirmwareSysexSenderTest, BlocksThatReachNoPortAreNeitherCountedNorReportedAsCompleted)
+{
+    // The port is gone when the erase wait ends, so nothing is open; when it is
+    // listed again the sender must open it rather than count blocks into the void.
+    startNormal();
+    service->unplugDevice (port);
+    ASSERT_TRUE (pumpUntil ([&] { return listener.count (FirmwareSysexSender::statusStarted) == 1; }));
+    pumpFor (10 * interval);
+    EXPECT_EQ (listener.progress.size(), 0u);
+
+    // Listed but refusing to open: still nothing counted and nothing reported.
+    service->setOpenFails (port, true);
+    service->plugDevice (port);
+    pumpFor (10 * interval);
+    EXPECT_EQ (listener.progress.size(), 0u);
+    EXPECT_EQ (listener.events, (std::vector<std::string> { "Started" }));
+
+    service->setOpenFails (port, false);
+    ASSERT_TRUE (pumpUntil ([&] { return completed(); }));
+    EXPECT_EQ (received.size(), 1u + smallImageBlocks) << "every counted block must have reached the device";
+    EXPECT_EQ (listener.progress.size(), smallImageBlocks + 1);
+}
+
+TEST_F (FirmwareSysexSenderTest, ListenerMayReleaseTheSenderFromTheFinalReports)
+{
+    // Run under ASan: any touch of the sender after these reports is a use after free.
+    listener.onStatus = [this] (FirmwareSysexSender* s, const juce::String& status) {
+        if (status == FirmwareSysexSender::statusDeviceOffline)
+            s->stopSending();
+
+        if (status != FirmwareSysexSender::statusStarted)
+            sender = nullptr;
+    };
+
+    startNormal();
+    ASSERT_TRUE (pumpUntil ([&] { return sender == nullptr; }));
+    EXPECT_TRUE (completed());
+    EXPECT_EQ (received.size(), 1u + smallImageBlocks);
+
+    received.clear();
+    onReceive = [this] {
+        if (received.size() == 3)
+            service->unplugDevice (port);
+    };
+    startNormal();
+    ASSERT_TRUE (pumpUntil ([&] { return sender == nullptr; }));
+    EXPECT_EQ (listener.count (FirmwareSysexSender::statusDeviceOffline), 1);
+
+    // The manager must not know the released senders any more.
+    service->plugDevice (port);
+    manager->openInputDevice (port);
+    service->sendFromDevice (port, juce::MidiMessage::midiClock());
+    ASSERT_TRUE (service->waitUntilDelivered());
+    pumpFor (5 * MidiManager::pollIntervalMs);
+}

@@ -1,0 +1,204 @@
+#include "Artwork.h"
+
+#include "ControllerIllustration.h"
+
+namespace artwork
+{
+    namespace
+    {
+        constexpr int backgroundWidth = 500;
+        constexpr int backgroundHeight = 395;
+
+        const juce::Colour panelTopColour (0xffefefef);
+        const juce::Colour panelBottomColour (0xffdddddd);
+        const juce::Colour ruleColour (0xff00afec);
+        const juce::Colour frameColour (0xff9f9f9f);
+
+        constexpr int ruleTop = 140; // rows 140, 141 and 142
+        const juce::Rectangle<int> frameBounds (19, 256, 463, 28); // outer lines on x 19 and 481, y 256 and 283
+
+        juce::Font sansSerif (float height, int styleFlags)
+        {
+            return juce::Font (juce::Font::getDefaultSansSerifFontName(), height, styleFlags);
+        }
+
+        void drawPanel (juce::Graphics& g)
+        {
+            g.setGradientFill (juce::ColourGradient::vertical (panelTopColour, 0.0f, panelBottomColour, (float) backgroundHeight));
+            g.fillAll();
+        }
+
+        void drawTitles (juce::Graphics& g)
+        {
+            g.setColour (juce::Colour (0xff1d1f22));
+            g.setFont (sansSerif (40.0f, juce::Font::bold).withExtraKerningFactor (-0.02f));
+            g.drawText ("Korvan", 18, 16, 180, 44, juce::Justification::centredLeft, false);
+
+            g.setColour (juce::Colour (0xff4a4d52));
+            g.setFont (sansSerif (30.0f, juce::Font::plain));
+            g.drawText ("QB4 II", 20, 62, 180, 36, juce::Justification::centredLeft, false);
+
+            g.setColour (juce::Colour (0xff8c8f94));
+            g.setFont (sansSerif (11.0f, juce::Font::bold).withExtraKerningFactor (0.18f));
+            g.drawText ("FIRMWARE UPDATER", 21, 100, 180, 14, juce::Justification::centredLeft, false);
+        }
+
+        void drawRule (juce::Graphics& g)
+        {
+            // A light edge above, the brand blue in the middle, a deeper edge below,
+            // and a faint highlight under it, so that it reads as a raised strip.
+            g.setColour (ruleColour.interpolatedWith (juce::Colours::white, 0.25f));
+            g.fillRect (0, ruleTop, backgroundWidth, 1);
+            g.setColour (ruleColour);
+            g.fillRect (0, ruleTop + 1, backgroundWidth, 1);
+            g.setColour (ruleColour.interpolatedWith (juce::Colour (0xff005f8c), 0.3f));
+            g.fillRect (0, ruleTop + 2, backgroundWidth, 1);
+            g.setColour (juce::Colours::white.withAlpha (0.55f));
+            g.fillRect (0, ruleTop + 3, backgroundWidth, 1);
+        }
+
+        void drawProgressFrame (juce::Graphics& g)
+        {
+            // Stroking through pixel centres puts each straight line on exactly one
+            // column or row.
+            const auto outline = frameBounds.toFloat().reduced (0.5f);
+            constexpr float cornerSize = 3.0f;
+
+            g.setColour (juce::Colour (0xffd3d3d3));
+            g.fillRoundedRectangle (outline, cornerSize);
+
+            // A soft inner shadow along the top gives the well some depth.
+            g.setColour (juce::Colours::black.withAlpha (0.07f));
+            g.fillRect (frameBounds.getX() + 2, frameBounds.getY() + 1, frameBounds.getWidth() - 4, 1);
+
+            g.setColour (frameColour);
+            g.drawRoundedRectangle (outline, cornerSize, 1.0f);
+        }
+    } // namespace
+
+    juce::Image createBackgroundPicture()
+    {
+        juce::Image image (juce::Image::ARGB, backgroundWidth, backgroundHeight, true);
+        juce::Graphics g (image);
+
+        drawPanel (g);
+        drawTitles (g);
+        drawControllerIllustration (g, { 207.0f, 12.0f, 276.0f, 112.0f });
+        drawRule (g);
+        drawProgressFrame (g);
+
+        return image;
+    }
+
+    namespace
+    {
+        /** The button at one shade: body gradient around the given grey level. */
+        juce::Image drawButton (double level, bool pressed)
+        {
+            constexpr int width = 150, height = 30;
+            juce::Image image (juce::Image::ARGB, width, height, true);
+            juce::Graphics g (image);
+
+            const auto grey = [level] (double offset)
+            {
+                return juce::Colour::greyLevel ((float) juce::jlimit (0.0, 1.0, (level + offset) / 255.0));
+            };
+
+            const auto body = juce::Rectangle<float> (0.0f, 0.0f, (float) width, (float) height);
+            const auto outline = body.reduced (0.5f);
+            constexpr float cornerSize = 5.0f;
+
+            const auto top = grey (pressed ? -10.0 : 20.0);
+            const auto bottom = grey (pressed ? 10.0 : -16.0);
+            g.setGradientFill (juce::ColourGradient::vertical (top, 0.0f, bottom, (float) height));
+            g.fillRoundedRectangle (body, cornerSize + 0.5f);
+
+            // Upper sheen, or the pressed button's inner shadow.
+            if (pressed)
+            {
+                g.setColour (juce::Colours::black.withAlpha (0.18f));
+                g.fillRect (juce::Rectangle<float> (3.0f, 1.0f, (float) width - 6.0f, 1.0f));
+            }
+            else
+            {
+                g.setColour (juce::Colours::white.withAlpha (0.35f));
+                g.fillRect (juce::Rectangle<float> (3.0f, 1.0f, (float) width - 6.0f, 1.0f));
+            }
+
+            g.setColour (grey (-48.0));
+            g.drawRoundedRectangle (outline, cornerSize, 1.0f);
+
+            // The caption, with a dark shadow a pixel below to keep it crisp on grey.
+            const auto textArea = body.translated (0.0f, pressed ? 1.0f : 0.0f);
+            g.setFont (juce::Font (juce::Font::getDefaultSansSerifFontName(), 14.0f, juce::Font::bold));
+            g.setColour (juce::Colours::black.withAlpha (0.3f));
+            g.drawText ("Update Firmware", textArea.translated (0.0f, 1.0f), juce::Justification::centred, false);
+            g.setColour (juce::Colours::white);
+            g.drawText ("Update Firmware", textArea, juce::Justification::centred, false);
+
+            return image;
+        }
+    } // namespace
+
+    juce::Image createUpdateButtonPicture (double targetMeanGrey, bool pressed)
+    {
+        // The mean grey rises with the body's level: bisect for the level that
+        // gives the target.
+        double low = 0.0, high = 255.0;
+
+        for (int i = 0; i < 40; ++i)
+        {
+            const auto middle = (low + high) * 0.5;
+
+            if (meanGrey (drawButton (middle, pressed)) < targetMeanGrey)
+                low = middle;
+            else
+                high = middle;
+        }
+
+        return drawButton ((low + high) * 0.5, pressed);
+    }
+
+    juce::Image createLampPicture (juce::Colour colour)
+    {
+        constexpr int size = 12;
+        juce::Image image (juce::Image::ARGB, size, size, true);
+        juce::Graphics g (image);
+
+        const auto disc = juce::Rectangle<float> ((float) size, (float) size).reduced (0.5f);
+        const auto centre = disc.getCentre();
+
+        // Dark bezel, then the lens lit from the top left.
+        g.setColour (colour.darker (0.9f));
+        g.fillEllipse (disc);
+
+        const auto lens = disc.reduced (1.0f);
+        g.setGradientFill (juce::ColourGradient (colour.brighter (0.6f), centre.x - 1.5f, centre.y - 2.0f,
+                                                 colour.darker (0.25f), centre.x + 3.5f, centre.y + 4.5f, true));
+        g.fillEllipse (lens);
+
+        g.setColour (juce::Colours::white.withAlpha (0.7f));
+        g.fillEllipse (juce::Rectangle<float> (3.5f, 2.0f).withCentre ({ centre.x - 1.4f, centre.y - 2.6f }));
+
+        return image;
+    }
+
+    double meanGrey (const juce::Image& image)
+    {
+        const juce::Image::BitmapData pixels (image, juce::Image::BitmapData::readOnly);
+        double weightedSum = 0.0, weights = 0.0;
+
+        for (int y = 0; y < image.getHeight(); ++y)
+        {
+            for (int x = 0; x < image.getWidth(); ++x)
+            {
+                const auto c = pixels.getPixelColour (x, y);
+                const auto alpha = c.getFloatAlpha();
+                weightedSum += alpha * (c.getRed() + c.getGreen() + c.getBlue()) / 3.0;
+                weights += alpha;
+            }
+        }
+
+        return weights > 0.0 ? weightedSum / weights : 0.0;
+    }
+} // namespace artwork

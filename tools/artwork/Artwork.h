@@ -1,0 +1,30 @@
+#pragma once
+
+#include <juce_graphics/juce_graphics.h>
+
+/** The main window's pictures, drawn with JUCE's graphics. Every function is
+    deterministic: the same build draws the same pixels. */
+namespace artwork
+{
+    /** The 500 x 395 panel: wordmark, model name, controller illustration, the
+        blue rule at y = 140 to 142 and the progress bar's frame, whose outer lines
+        lie on x = 19 and 481, y = 256 and 283. */
+    juce::Image createBackgroundPicture();
+
+    /** Mean greys of the three update button pictures. */
+    constexpr double normalButtonGrey = 154.0;
+    constexpr double overButtonGrey = 169.0;
+    constexpr double downButtonGrey = 136.0;
+
+    /** A 150 x 30 rounded grey button captioned "Update Firmware", its shade
+        tuned so that meanGrey() of the picture is the target. A pressed button
+        is shaded from dark at the top, the others from light at the top. */
+    juce::Image createUpdateButtonPicture (double targetMeanGrey, bool pressed);
+
+    /** A 12 x 12 round lamp of this colour, transparent outside the circle. */
+    juce::Image createLampPicture (juce::Colour colour);
+
+    /** The mean of (R + G + B) / 3 over the picture's pixels, each weighted by its
+        alpha: the grey the picture shows, transparent corners not counting. */
+    double meanGrey (const juce::Image& image);
+} // namespace artwork

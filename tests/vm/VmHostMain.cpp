@@ -8,13 +8,20 @@
     qb4ii_vm_host appear PORT TIMEOUT_MS
         Lists the outputs every 50 ms until PORT is listed, after saying "waiting"
         once the first listing came back empty. For a sequencer that appears late.
-    qb4ii_vm_host send PORT INTERVAL_MS IMAGE_FILE [--juce]
-        Writes the firmware image message to IMAGE_FILE, then sends it to PORT in
-        256-byte slices, one every INTERVAL_MS, through MidiManager; with --juce
-        through the framework's own juce::MidiOutput instead (a control).
+    qb4ii_vm_host image FILE
+        Writes the embedded firmware image message to FILE and prints its size.
+    qb4ii_vm_host send PORT INTERVAL_MS [--juce]
+        Streams the firmware image message to PORT as an emergency update does: a
+        FirmwareSysexSender sends its 256-byte blocks through MidiManager, one
+        every INTERVAL_MS. With --juce the same blocks go through the framework's
+        own juce::MidiOutput instead (a control).
+    qb4ii_vm_host reply MAJOR MINOR PATCH
+        Prints, in hex, the controller's 37-byte identity reply for this firmware
+        version, for the device side to send.
     qb4ii_vm_host identity PORT REPLY_HEX TIMEOUT_MS
         Opens PORT's input and output, sends the identity request and waits for a
-        System Exclusive message, which must equal REPLY_HEX.
+        System Exclusive message, which must equal REPLY_HEX and parse as an
+        identity reply.
     qb4ii_vm_host vanish PORT TIMEOUT_MS
         Opens PORT's output on the service, sends, says "unplug now" and waits for
         PORT to vanish, then says "plug in now" and waits for it to come back:
@@ -25,6 +32,9 @@
     success.
 */
 
+#include "firmware/DeviceMessages.h"
+#include "firmware/FirmwareSysexSender.h"
+#include "firmware/FirmwareUpdate.h"
 #include "midi/MidiManager.h"
 #include "midi/MidiService.h"
 
@@ -35,48 +45,12 @@
 
 namespace
 {
-    constexpr int sliceSize = 256;
-    constexpr int imageMessageSize = 146777;
+    constexpr unsigned blockSize = 256;
 
-    /** The firmware image message: F0, the maker's header, Intel HEX text, F7.
-        A stand-in of the real message's size and shape, its text varying line by
-        line so that a lost, repeated or reordered slice shows. Once the embedded
-        image is built into the core library, this returns it instead. */
-    juce::MemoryBlock makeImageMessage()
+    juce::MidiMessage identityRequest()
     {
-        juce::MemoryOutputStream out;
-
-        for (auto b : { 0xf0, 0x00, 0x7f, 0x7f, 0x00, 0x2c, 0x70 })
-            out.writeByte ((char) b);
-
-        const auto textSize = imageMessageSize - 8;
-        juce::String text;
-        text.preallocateBytes ((size_t) textSize + 64);
-
-        for (int line = 0; text.length() < textSize; ++line)
-        {
-            const auto address = (line * 16) & 0xffff;
-            juce::String record = ":10" + juce::String::toHexString (address).paddedLeft ('0', 4) + "00";
-            int sum = 0x10 + (address >> 8) + (address & 0xff);
-
-            for (int i = 0; i < 16; ++i)
-            {
-                const auto value = (line * 31 + i * 7) & 0xff;
-                record << juce::String::toHexString (value).paddedLeft ('0', 2);
-                sum += value;
-            }
-
-            text << record.toUpperCase() << juce::String::toHexString ((0x100 - (sum & 0xff)) & 0xff).paddedLeft ('0', 2).toUpperCase() << "\r\n";
-        }
-
-        out.write (text.toRawUTF8(), (size_t) textSize);
-        out.writeByte ((char) 0xf7);
-
-        jassert ((int) out.getDataSize() == imageMessageSize);
-        return out.getMemoryBlock();
+        return juce::MidiMessage (identityRequestMessage.data(), (int) identityRequestMessage.size());
     }
-
-    const juce::uint8 identityRequest[] = { 0xf0, 0x7e, 0x7f, 0x06, 0x01, 0xf7 };
 
     void pumpFor (int milliseconds)
     {
@@ -147,63 +121,113 @@ namespace
         }
     }
 
-    int send (const juce::String& port, int intervalMs, const juce::File& imageFile, bool throughFramework)
+    /** Remembers the sender's last status. */
+    class StatusRecorder final : public FirmwareSysexSender::Listener
     {
-        const auto image = makeImageMessage();
+    public:
+        void sysexProgressChanged (FirmwareSysexSender*, double) override {}
+        void sysexStatusChanged (FirmwareSysexSender*, juce::String s) override { status = s; }
 
-        if (! imageFile.replaceWithData (image.getData(), image.getSize()))
+        juce::String status;
+    };
+
+    /** The sender's way, on MidiManager over the platform's service. Returns the
+        number of blocks sent and sets the final status. */
+    unsigned sendThroughManager (FirmwareUpdate& update, juce::String& status)
+    {
+        MidiManager::Ptr manager (new MidiManager());
+        StatusRecorder recorder;
+        FirmwareSysexSender::Ptr sender (new FirmwareSysexSender (&update, manager, &recorder));
+
+        sender->startSending();
+
+        // Ample time for the whole stream; the status ends it.
+        const auto deadline = juce::Time::getMillisecondCounterHiRes() + 5000.0
+                              + 4.0 * update.getBlockInterval() * (update.getNumBlocks() + 1);
+
+        while (recorder.status.isEmpty() && juce::Time::getMillisecondCounterHiRes() < deadline)
+            pumpFor (5);
+
+        status = recorder.status.isEmpty() ? juce::String ("no status") : recorder.status;
+        return sender->getCurrentBlock();
+    }
+
+    /** The same blocks at the same pace, through the framework's own output. */
+    unsigned sendThroughFramework (const FirmwareUpdate& update, juce::String& status)
+    {
+        std::unique_ptr<juce::MidiOutput> output;
+
+        for (const auto& info : juce::MidiOutput::getAvailableDevices())
+            if (info.name == update.getDeviceName() && output == nullptr)
+                output = juce::MidiOutput::openDevice (info.identifier);
+
+        if (output == nullptr)
         {
-            say ("send") << "cannot write " << imageFile.getFullPathName() << std::endl;
+            status = "cannot open the port";
+            return 0;
+        }
+
+        for (int block = 0; block < (int) update.getNumBlocks(); ++block)
+        {
+            pumpFor (update.getBlockInterval());
+
+            const auto bytes = update.getBlock (block);
+            output->sendMessageNow (juce::MidiMessage (bytes.getRawDataPointer(), bytes.size()));
+        }
+
+        status = FirmwareSysexSender::statusCompleted;
+        return update.getNumBlocks();
+    }
+
+    int image (const juce::File& file)
+    {
+        if (! file.replaceWithData (firmwareImage, (size_t) firmwareImageSize))
+        {
+            say ("image") << "cannot write " << file.getFullPathName() << std::endl;
             return 1;
         }
 
-        const auto service = MidiService::createPlatformService();
-        MidiManager::Ptr manager (new MidiManager (service));
-        const auto name = findOutput (*service, port);
-        std::unique_ptr<juce::MidiOutput> frameworkOutput;
+        std::cout << firmwareImageSize << std::endl;
+        return 0;
+    }
 
-        if (throughFramework)
-        {
-            for (const auto& info : juce::MidiOutput::getAvailableDevices())
-                if (info.name == name && frameworkOutput == nullptr)
-                    frameworkOutput = juce::MidiOutput::openDevice (info.identifier);
-        }
-        else if (name.isNotEmpty())
-        {
-            manager->openOutputDevice (name);
-        }
+    int send (const juce::String& port, int intervalMs, bool throughFramework)
+    {
+        const auto name = findOutput (*MidiService::createPlatformService(), port);
 
-        if (name.isEmpty() || (throughFramework ? frameworkOutput == nullptr : ! manager->isOutputDeviceOpen (name)))
+        if (name.isEmpty())
         {
-            say ("send") << "cannot open \"" << port << "\"" << std::endl;
+            say ("send") << "\"" << port << "\" is not listed" << std::endl;
             return 1;
         }
 
-        const auto* bytes = static_cast<const juce::uint8*> (image.getData());
-        const auto total = (int) image.getSize();
-        int slices = 0, refused = 0;
+        // An emergency update: no erase request, the stream starts at once.
+        FirmwareUpdate update (firmwareImage, firmwareImageSize, blockSize, intervalMs, name);
+        juce::String status;
         const auto start = juce::Time::getMillisecondCounterHiRes();
 
-        for (int offset = 0; offset < total; offset += sliceSize)
-        {
-            if (offset > 0)
-                pumpFor (intervalMs);
-
-            const juce::MidiMessage slice (bytes + offset, juce::jmin (sliceSize, total - offset), 0.0);
-            ++slices;
-
-            if (throughFramework)
-                frameworkOutput->sendMessageNow (slice);
-            else if (! manager->sendMessage (name, slice))
-                ++refused;
-        }
+        const auto blocks = throughFramework ? sendThroughFramework (update, status)
+                                             : sendThroughManager (update, status);
 
         const auto seconds = (juce::Time::getMillisecondCounterHiRes() - start) / 1000.0;
-        say ("send") << (throughFramework ? "juce::MidiOutput" : "MidiManager") << " to \"" << name << "\": "
-                     << slices << " slices, " << total << " bytes, " << refused << " refused, "
-                     << juce::String (seconds, 2) << " s" << std::endl;
+        say ("send") << (throughFramework ? "juce::MidiOutput" : "FirmwareSysexSender on MidiManager") << " to \"" << name
+                     << "\": " << blocks << " of " << update.getNumBlocks() << " blocks of " << firmwareImageSize
+                     << " bytes, \"" << status << "\", " << juce::String (seconds, 2) << " s" << std::endl;
 
-        return refused == 0 ? 0 : 1;
+        return status == FirmwareSysexSender::statusCompleted && blocks == update.getNumBlocks() ? 0 : 1;
+    }
+
+    int reply (int major, int minor, int patch)
+    {
+        juce::MemoryBlock bytes (identityReplyPrefix.data(), identityReplyPrefix.size());
+        bytes.setSize ((size_t) identityReplyLength, true);
+        bytes[12] = (char) major;
+        bytes[13] = (char) minor;
+        bytes[14] = (char) patch;
+        bytes[(size_t) identityReplyLength - 1] = (char) 0xf7;
+
+        std::cout << toHex (bytes.getData(), bytes.getSize()) << std::endl;
+        return 0;
     }
 
     /** Keeps the System Exclusive messages arriving on the manager's inputs. */
@@ -246,7 +270,7 @@ namespace
         manager->openOutputDevice (port);
 
         const auto opened = manager->isInputDeviceOpen (port) && manager->isOutputDeviceOpen (port);
-        const auto sent = opened && manager->sendMessage (port, juce::MidiMessage (identityRequest, sizeof (identityRequest)));
+        const auto sent = opened && manager->sendMessage (port, identityRequest());
         const auto start = juce::Time::getMillisecondCounterHiRes();
 
         while (sent && collector.get().empty() && juce::Time::getMillisecondCounterHiRes() - start < timeoutMs)
@@ -267,15 +291,18 @@ namespace
             return 1;
         }
 
-        const auto& reply = received.front();
-        const auto matches = juce::MemoryBlock (reply.getRawData(), (size_t) reply.getRawDataSize()) == expected;
+        const auto& answer = received.front();
+        const auto matches = juce::MemoryBlock (answer.getRawData(), (size_t) answer.getRawDataSize()) == expected;
+        const auto version = parseIdentityReply (answer);
 
-        say ("identity") << "reply of " << reply.getRawDataSize() << " bytes after "
+        say ("identity") << "reply of " << answer.getRawDataSize() << " bytes after "
                          << juce::roundToInt (juce::Time::getMillisecondCounterHiRes() - start) << " ms: "
-                         << toHex (reply.getRawData(), (size_t) reply.getRawDataSize())
-                         << (matches ? " (as sent)" : " (differs from what the device sent)") << std::endl;
+                         << toHex (answer.getRawData(), (size_t) answer.getRawDataSize())
+                         << (matches ? " (as sent)" : " (differs from what the device sent)")
+                         << ", firmware version " << (version.has_value() ? juce::String (*version, 2) : juce::String ("unreadable"))
+                         << std::endl;
 
-        return matches ? 0 : 1;
+        return matches && version.has_value() ? 0 : 1;
     }
 
     /** Waits until PORT is listed, or not; false at the deadline. */
@@ -303,7 +330,7 @@ namespace
             if (info.name == port && output == nullptr)
                 output = service->openOutput (info.identifier);
 
-        if (output == nullptr || ! output->sendBytes (identityRequest, sizeof (identityRequest)))
+        if (output == nullptr || ! output->sendBytes (identityRequestMessage.data(), identityRequestMessage.size()))
         {
             say ("vanish") << "cannot open and send to \"" << port << "\"" << std::endl;
             return 1;
@@ -317,7 +344,7 @@ namespace
             return 1;
         }
 
-        const auto refusedWhileGone = ! output->sendBytes (identityRequest, sizeof (identityRequest));
+        const auto refusedWhileGone = ! output->sendBytes (identityRequestMessage.data(), identityRequestMessage.size());
         say ("vanish") << "port gone, send " << (refusedWhileGone ? "refused" : "ACCEPTED") << ", plug in now" << std::endl;
 
         if (! waitForListing (*service, port, true, deadline))
@@ -332,7 +359,7 @@ namespace
                 identifierNow = info.identifier;
 
         // The new port may well have the old one's address.
-        const auto refusedOnceBack = ! output->sendBytes (identityRequest, sizeof (identityRequest));
+        const auto refusedOnceBack = ! output->sendBytes (identityRequestMessage.data(), identityRequestMessage.size());
         say ("vanish") << "port back as " << identifierNow << ", send on the old output "
                        << (refusedOnceBack ? "refused" : "ACCEPTED") << std::endl;
 
@@ -341,7 +368,8 @@ namespace
 
     int usage()
     {
-        std::cerr << "usage: qb4ii_vm_host list | appear PORT TIMEOUT_MS | send PORT INTERVAL_MS IMAGE_FILE [--juce]"
+        std::cerr << "usage: qb4ii_vm_host list | appear PORT TIMEOUT_MS | image FILE | send PORT INTERVAL_MS [--juce]"
+                     " | reply MAJOR MINOR PATCH"
                      " | identity PORT REPLY_HEX TIMEOUT_MS | vanish PORT TIMEOUT_MS" << std::endl;
         return 2;
     }
@@ -363,8 +391,14 @@ int main (int argc, char** argv)
     if (command == "appear" && args.size() == 3)
         return appear (args[1], args[2].getIntValue());
 
-    if (command == "send" && (args.size() == 4 || (args.size() == 5 && args[4] == "--juce")))
-        return send (args[1], args[2].getIntValue(), juce::File (args[3]), args.size() == 5);
+    if (command == "image" && args.size() == 2)
+        return image (juce::File (args[1]));
+
+    if (command == "send" && (args.size() == 3 || (args.size() == 4 && args[3] == "--juce")))
+        return send (args[1], args[2].getIntValue(), args.size() == 4);
+
+    if (command == "reply" && args.size() == 4)
+        return reply (args[1].getIntValue(), args[2].getIntValue(), args[3].getIntValue());
 
     if (command == "identity" && args.size() == 4)
         return identity (args[1], args[2], args[3].getIntValue());

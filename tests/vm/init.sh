@@ -17,10 +17,7 @@ port="Korvan QB4 II MIDI 1"
 gadget_device="hw:QB4Gadget,0"
 virmidi_device="hw:VirMidi,0"
 interval_ms=$(cat /etc/qb4ii-interval-ms)
-image_size=146777
 identity_request=F07E7F0601F7
-# A 37-byte identity reply: firmware version 1.05 in bytes 12 to 14.
-identity_reply=F07E000602007F7F2C001900010005000000000000000000000000000000000000000000F7
 
 failed=""
 checks=0
@@ -122,6 +119,8 @@ qb4ii_vm_host list > /tmp/list.log 2>&1
 show /tmp/list.log
 
 # --- Identity request and reply through MidiManager --------------------------------
+# The controller's 37-byte reply for firmware 1.05, as the updater knows it.
+identity_reply=$(qb4ii_vm_host reply 1 0 5)
 qb4ii_vm_device respond $gadget_device $identity_request $identity_reply 60 > /tmp/respond.log 2>&1 &
 respond_pid=$!
 wait_for_line /tmp/respond.log ready 10
@@ -137,15 +136,17 @@ else
     check identity-round-trip FAIL "(host $identity_status, device $respond_status)"
 fi
 
-# --- The sliced image message ------------------------------------------------------
+# --- The firmware image message, streamed in blocks ----------------------------------
+image_size=$(qb4ii_vm_host image /tmp/image.syx)
+
 # send_image NAME DEVICE PORT [--juce]: captures on DEVICE what the host sends to
 # PORT; leaves the captured size in $captured and the host's status in $send_status.
 send_image() {
-    rm -f /tmp/$1.bin /tmp/$1.image
+    rm -f /tmp/$1.bin
     qb4ii_vm_device capture $2 /tmp/$1.bin $image_size > /tmp/$1.capture.log 2>&1 &
     capture_pid=$!
     wait_for_line /tmp/$1.capture.log ready 10
-    qb4ii_vm_host send "$3" $interval_ms /tmp/$1.image $4 > /tmp/$1.send.log 2>&1
+    qb4ii_vm_host send "$3" $interval_ms $4 > /tmp/$1.send.log 2>&1
     send_status=$?
     # Whatever is still on its way arrives within moments.
     wait_for_exit $capture_pid 5
@@ -160,10 +161,10 @@ for target in usb virmidi; do
     else
         send_image virmidi $virmidi_device "VirMIDI*"
     fi
-    if [ $send_status -eq 0 ] && cmp -s /tmp/$target.image /tmp/$target.bin; then
+    if [ $send_status -eq 0 ] && cmp -s /tmp/image.syx /tmp/$target.bin; then
         check image-$target PASS "($captured of $image_size bytes, identical)"
     else
-        check image-$target FAIL "(host status $send_status, $captured of $image_size bytes, $(cmp /tmp/$target.image /tmp/$target.bin 2>&1))"
+        check image-$target FAIL "(host status $send_status, $captured of $image_size bytes, $(cmp /tmp/image.syx /tmp/$target.bin 2>&1))"
     fi
 done
 
@@ -171,7 +172,7 @@ done
 send_image juce $gadget_device "$port" --juce
 if [ $send_status -ne 0 ]; then
     check juce-control FAIL "(the control could not send)"
-elif cmp -s /tmp/juce.image /tmp/juce.bin; then
+elif cmp -s /tmp/image.syx /tmp/juce.bin; then
     check juce-control PASS "(NOTE: juce::MidiOutput now delivers the slices intact; the ALSA service may no longer be needed)"
 else
     check juce-control PASS "(juce::MidiOutput delivered $captured of $image_size bytes: the slices are lost, as known)"

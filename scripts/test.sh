@@ -23,8 +23,8 @@ run_suite() {
 build "$QB4II_ROOT/build/release" all -DCMAKE_BUILD_TYPE=Release
 run_suite "$QB4II_ROOT/build/release" ""
 
-if [ "${QB4II_SKIP_VM:-0}" = 1 ]; then
-    echo "Skipping the VM MIDI checks (QB4II_SKIP_VM=1)"
+if [ $quick -eq 1 ] || [ "${QB4II_SKIP_VM:-0}" = 1 ]; then
+    echo "Skipping the VM MIDI checks (--quick or QB4II_SKIP_VM=1)"
 else
     "$QB4II_ROOT/tests/vm/run.sh" "$QB4II_ROOT/build/release"
 fi

@@ -2,7 +2,7 @@
 # Builds and runs the whole test suite headless: the Release suite, the MIDI checks
 # on a real Linux MIDI stack in a small VM (tests/vm/run.sh, a few minutes), the
 # same suite under ASan+UBSan, and the concurrency stress tests under TSan.
-# Usage: scripts/test.sh [--quick]   (--quick: without the sanitizer builds)
+# Usage: scripts/test.sh [--quick]   (--quick: the Release suite only)
 # Set QB4II_SKIP_VM=1 to leave out the VM checks.
 set -euo pipefail
 source "$(dirname "$0")/common.sh"

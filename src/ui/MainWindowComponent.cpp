@@ -1,18 +1,257 @@
 #include "ui/MainWindowComponent.h"
 
+#include "app/EmergencyInstructions.h"
+#include "ui/Pictures.h"
+
+namespace
+{
+    const juce::Colour headingColour (0xff808080);
+    const juce::Colour textColour (0xff000000);
+
+    juce::Image decode (const Pictures::Picture& picture)
+    {
+        return juce::ImageCache::getFromMemory (picture.data, picture.size);
+    }
+
+    /** A label as the window shows them all: default typeface, plain, top-left. */
+    std::unique_ptr<juce::Label> makeLabel (const juce::String& id, const juce::String& text,
+                                            float fontHeight, juce::Colour colour, int width, int height)
+    {
+        auto label = std::make_unique<juce::Label>();
+        label->setComponentID (id);
+        label->setFont (juce::Font (fontHeight));
+        label->setText (text, juce::dontSendNotification);
+        label->setSize (width, height);
+        label->setColour (juce::Label::textColourId, colour);
+        label->setJustificationType (juce::Justification::topLeft);
+        return label;
+    }
+} // namespace
+
+//==============================================================================
+void MainWindowComponent::Alerts::showNotice (const juce::String& title, const juce::String& message)
+{
+    juce::AlertWindow::showMessageBoxAsync (juce::MessageBoxIconType::NoIcon, title, message, "OK", nullptr, nullptr);
+}
+
+bool MainWindowComponent::Alerts::askOkCancel (const juce::String& title, const juce::String& message)
+{
+    return juce::AlertWindow::showOkCancelBox (juce::MessageBoxIconType::InfoIcon, title, message, "OK", "Cancel", nullptr, nullptr);
+}
+
+//==============================================================================
 MainWindowComponent::MainWindowComponent (ApplicationEngine::Ptr e)
     : engine (std::move (e))
+    , alerts (std::make_unique<Alerts>())
 {
+    const auto background = decode (Pictures::backgroundPicture);
+    backgroundImage = std::make_unique<juce::ImageComponent>();
+    backgroundImage->setComponentID ("backgroundImage");
+    backgroundImage->setImage (background);
+    backgroundImage->setBounds (background.getBounds());
+    addAndMakeVisible (*backgroundImage);
+
+    const auto normal = decode (Pictures::updateButtonNormalPicture);
+    const auto over = decode (Pictures::updateButtonOverPicture);
+    const auto down = decode (Pictures::updateButtonDownPicture);
+    updateButton = std::make_unique<juce::ImageButton>();
+    updateButton->setComponentID ("updateButton");
+    updateButton->setImages (true, false, true,
+                             normal, 1.0f, juce::Colours::transparentWhite,
+                             over, 1.0f, juce::Colours::transparentWhite,
+                             down, 1.0f, juce::Colours::transparentWhite,
+                             0.0f);
+
+    // The lamp has no picture, and so no size, until the first hardware notification.
+    deviceIndicator = std::make_unique<juce::ImageComponent>();
+    deviceIndicator->setComponentID ("deviceIndicator");
+    deviceIndicator->setTopLeftPosition (20, 370);
+    addAndMakeVisible (*deviceIndicator);
+
+    // Its background stays clear, so that the frame in the background picture
+    // shows through; CustomLook does not use the foreground colour.
+    progressBar = std::make_unique<juce::ProgressBar> (progressValue);
+    progressBar->setComponentID ("progressBar");
+    progressBar->setSize (460, 26);
+    progressBar->setColour (juce::ProgressBar::backgroundColourId, juce::Colours::transparentBlack);
+    progressBar->setColour (juce::ProgressBar::foregroundColourId, juce::Colour (0xff0000ff));
+    progressBar->setTopLeftPosition (20, 257);
+    addAndMakeVisible (*progressBar);
+
+    updateButton->addListener (this);
+    addAndMakeVisible (*updateButton);
+
+    statusLabel = std::make_unique<juce::Label>();
+    statusLabel->setComponentID ("statusLabel");
+    statusLabel->setText ({}, juce::dontSendNotification);
+    statusLabel->setColour (juce::Label::textColourId, textColour);
+    statusLabel->setSize (300, 25);
+
+    currentVersionLabel = makeLabel ("currentVersionLabel", "Current Version: ", 16.0f, headingColour, 300, 25);
+    addAndMakeVisible (*currentVersionLabel);
+
+    updateVersionLabel = makeLabel ("updateVersionLabel", "Update Version: ", 16.0f, headingColour, 300, 25);
+    addAndMakeVisible (*updateVersionLabel);
+
+    updateControlVersionLabel = makeLabel ("updateControlVersionLabel", "QB4II Control: 1.05", 20.0f, textColour, 300, 25);
+    addAndMakeVisible (*updateControlVersionLabel);
+
+    currentControlVersionLabel = makeLabel ("currentControlVersionLabel", "QB4II Control: ", 20.0f, textColour, 300, 25);
+    addAndMakeVisible (*currentControlVersionLabel);
+
+    productLabel = makeLabel ("productLabel", "Product: ", 16.0f, headingColour, 75, 25);
+    productLabel->setTopLeftPosition (18, 150);
+    addAndMakeVisible (*productLabel);
+
+    emergencyLabel = makeLabel ("emergencyLabel", "Emergency Update", 14.0f, textColour, 100, 15);
+    addChildComponent (*emergencyLabel);
+
+    productNameLabel = makeLabel ("productNameLabel", "Korvan QB4 II", 20.0f, textColour, 300, 25);
+    productNameLabel->setTopLeftPosition (productLabel->getX() + 60, productLabel->getY() - 2);
+    addAndMakeVisible (*productNameLabel);
+
+    updateButton->setTopLeftPosition (328, 343);
+    statusLabel->setTopLeftPosition (18, 295);
+    statusLabel->setJustificationType (juce::Justification::topLeft);
+    currentVersionLabel->setTopLeftPosition (18, 200);
+    updateVersionLabel->setTopLeftPosition (250, 200);
+    updateControlVersionLabel->setTopLeftPosition (updateVersionLabel->getX(), updateVersionLabel->getY() + 20);
+    currentControlVersionLabel->setTopLeftPosition (currentVersionLabel->getX(), currentVersionLabel->getY() + 20);
+    addAndMakeVisible (*statusLabel);
+
+    setLookAndFeel (&customLook);
+    engine->addListener (this);
+    backgroundImage->toBack();
     addKeyListener (this);
-    setSize (500, 395);
+    setSize (background.getWidth(), background.getHeight());
 }
 
 MainWindowComponent::~MainWindowComponent()
 {
+    engine->removeListener (this);
     removeKeyListener (this);
+    updateButton->removeListener (this);
+
+    // The look goes with the members: no child may still use it by then.
+    setLookAndFeel (nullptr);
 }
 
-bool MainWindowComponent::keyPressed (const juce::KeyPress&, juce::Component*)
+void MainWindowComponent::setAlerts (std::unique_ptr<Alerts> newAlerts)
 {
+    alerts = newAlerts != nullptr ? std::move (newAlerts) : std::make_unique<Alerts>();
+}
+
+void MainWindowComponent::resized()
+{
+    if (emergencyLabel != nullptr)
+        emergencyLabel->setTopLeftPosition (getWidth() - emergencyLabel->getWidth(),
+                                            getHeight() - emergencyLabel->getHeight());
+}
+
+//==============================================================================
+void MainWindowComponent::updateStateChanged (int state)
+{
+    lastUpdateState = state;
+
+    juce::String text;
+
+    switch (state)
+    {
+        case ApplicationEngine::erasing:  text = "Erasing Current Firmware"; break;
+        case ApplicationEngine::sending:  text = "Sending App Firmware"; break;
+        case ApplicationEngine::complete: text = "Update Complete"; break;
+        default: break;
+    }
+
+    if (state == ApplicationEngine::complete)
+    {
+        alerts->showNotice ("Firmware Update Complete",
+                            emergencySelected ? "Press the blinking CUE button on the right deck to reset your QB4 II"
+                                              : "Your QB4 II will reset itself when ready to be used.");
+        progressValue = 1.0;
+        updateButton->setEnabled (true);
+        setEmergencySelected (false);
+    }
+
+    statusLabel->setText ("Status: " + text, juce::dontSendNotification);
+}
+
+void MainWindowComponent::updateProgressChanged (double progress)
+{
+    progressValue = progress;
+}
+
+void MainWindowComponent::updateErrorOccurred (int)
+{
+    progressValue = 0.0;
+    updateButton->setEnabled (true);
+    alerts->showNotice ("Update Error",
+                        "Update has been aborted due to an error. Please try the update again. "
+                        "If you continue to receive this error, contact Customer Support.");
+}
+
+void MainWindowComponent::firmwareVersionChanged (double version)
+{
+    // Written so that a NaN, which equals nothing, counts as a version.
+    if (version != 0.0)
+        currentControlVersionLabel->setText ("QB4II Control: " + juce::String (version, 2), juce::dontSendNotification);
+    else
+        currentControlVersionLabel->setText ("QB4II Control: ", juce::dontSendNotification);
+}
+
+void MainWindowComponent::hardwareDetectedChanged (bool detected)
+{
+    const auto lamp = decode (detected ? Pictures::deviceFoundPicture : Pictures::deviceNotFoundPicture);
+
+    // Once an update has been started the status line tells its story instead.
+    if (lastUpdateState == ApplicationEngine::idle)
+        statusLabel->setText (detected ? juce::String() : juce::String ("Device not found."), juce::dontSendNotification);
+
+    deviceIndicator->setImage (lamp);
+    deviceIndicator->setSize (lamp.getWidth(), lamp.getHeight());
+}
+
+void MainWindowComponent::buttonClicked (juce::Button* button)
+{
+    if (button != updateButton.get())
+        return;
+
+    if (emergencySelected && ! alerts->askOkCancel ("QB4 II Emergency Update", emergencyInstructions))
+        return;
+
+    beginUpdate();
+}
+
+bool MainWindowComponent::keyPressed (const juce::KeyPress& key, juce::Component*)
+{
+    if (key.getTextCharacter() == 'e')
+        setEmergencySelected (! emergencySelected);
+
     return true;
+}
+
+//==============================================================================
+void MainWindowComponent::setEmergencySelected (bool shouldBeOn)
+{
+    // No switching while an update runs.
+    if (! updateButton->isEnabled())
+        return;
+
+    emergencyLabel->setVisible (shouldBeOn);
+    engine->setEmergencyMode (shouldBeOn);
+    emergencySelected = shouldBeOn;
+}
+
+void MainWindowComponent::beginUpdate()
+{
+    progressValue = 0.0;
+
+    if (engine->startUpdate())
+    {
+        updateButton->setEnabled (false);
+    }
+    else
+    {
+        alerts->showNotice ("Error Detecting Device", "Verify your device is connected and try again.");
+    }
 }

@@ -3,7 +3,7 @@
 #include <juce_gui_basics/juce_gui_basics.h>
 
 #if JUCE_LINUX
- #include <dlfcn.h>
+#include <dlfcn.h>
 #endif
 
 namespace
@@ -20,13 +20,13 @@ int main (int argc, char** argv)
 
     juce::JUCEApplicationBase::createInstance = &neverCreated;
 
-   #if JUCE_LINUX
+#if JUCE_LINUX
     // JUCE loads Xlib itself and unloads it at shutdown, which leaves Xlib's own
     // caches (locale data for window titles and the like) unreachable:
     // LeakSanitizer would blame them on every test that opened a window. A
     // reference of our own keeps the library mapped until the process ends.
     dlopen ("libX11.so.6", RTLD_LAZY | RTLD_NODELETE);
-   #endif
+#endif
 
     const juce::ScopedJuceInitialiser_GUI juce;
 

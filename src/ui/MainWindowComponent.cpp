@@ -157,10 +157,17 @@ void MainWindowComponent::updateStateChanged (int state)
 
     switch (state)
     {
-        case ApplicationEngine::erasing:  text = "Erasing Current Firmware"; break;
-        case ApplicationEngine::sending:  text = "Sending App Firmware"; break;
-        case ApplicationEngine::complete: text = "Update Complete"; break;
-        default: break;
+        case ApplicationEngine::erasing:
+            text = "Erasing Current Firmware";
+            break;
+        case ApplicationEngine::sending:
+            text = "Sending App Firmware";
+            break;
+        case ApplicationEngine::complete:
+            text = "Update Complete";
+            break;
+        default:
+            break;
     }
 
     if (state == ApplicationEngine::complete)

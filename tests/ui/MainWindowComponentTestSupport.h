@@ -103,7 +103,7 @@ namespace testing_support
     /** Waits for the bar, which reads its value on its own timer, to show a value. */
     inline bool waitForShownProgress (juce::Component& c, double value)
     {
-        return pumpUntil ([&] { return showsProgress (c, value); }, 3000);
+        return pumpUntil ([&] { return showsProgress (c, value); }, 10000);
     }
 
     /** Clicks the update button the way the framework does, and returns once the

@@ -2,6 +2,11 @@
 # PID 1 of the MIDI test VM (see run.sh): brings up the ALSA sequencer, snd-virmidi
 # and an emulated USB MIDI controller, runs the checks, prints one line per check
 # and a summary line on the serial console, and powers off.
+#
+# The end-to-end checks run the updater's chain (qb4ii_vm_e2e) against the
+# standalone controller emulator: first on sequencer ports of its own, as on a
+# desktop, then on the USB gadget's device side, where its resets unplug and
+# replug the gadget through its UDC file.
 
 /bin/busybox --install -s /bin
 export PATH=/bin:/opt/qb4ii
@@ -91,6 +96,24 @@ else
     check sequencer-appears FAIL "(status $appear_status, $(wc -c < /tmp/appear.err) bytes on stderr)"
 fi
 
+# --- The standalone emulator on sequencer ports of its own, as on a desktop --------
+# Before the USB controller exists, so that its port is the only controller port.
+qb4ii-controller-emulator --seq --keep-running > /tmp/seq-emulator.log 2>&1 &
+emulator_pid=$!
+wait_for_line /tmp/seq-emulator.log "ports appear" 10
+qb4ii_vm_e2e update "Korvan QB4 II MIDI" 1.00 1.05 $interval_ms 500 > /tmp/seq-e2e.log 2>&1
+e2e_status=$?
+kill -TERM $emulator_pid 2>/dev/null
+wait_for_exit $emulator_pid 10
+emulator_status=$?
+show /tmp/seq-emulator.log
+show /tmp/seq-e2e.log
+if [ $e2e_status -eq 0 ] && [ $emulator_status -eq 0 ] && grep -q "image verified" /tmp/seq-emulator.log; then
+    check emulator-seq-update PASS "(detected, 1.00, update at $interval_ms ms verified, reset, 1.05)"
+else
+    check emulator-seq-update FAIL "(updater $e2e_status, emulator $emulator_status)"
+fi
+
 # The emulated controller: a USB MIDI gadget on dummy_hcd, bound by snd-usb-audio.
 mount -t configfs configfs /sys/kernel/config
 g=/sys/kernel/config/usb_gadget/qb4
@@ -105,7 +128,8 @@ echo QB4Gadget > $g/functions/midi.usb0/id
 echo 1 > $g/functions/midi.usb0/in_ports
 echo 1 > $g/functions/midi.usb0/out_ports
 ln -s $g/functions/midi.usb0 $g/configs/c.1/
-ls /sys/class/udc | head -n 1 > $g/UDC
+udc=$(ls /sys/class/udc | head -n 1)
+echo $udc > $g/UDC
 
 if wait_for_line /proc/asound/seq/clients "\"$port\"" 30; then
     check usb-port-listed PASS "(\"$port\")"
@@ -141,18 +165,31 @@ image_size=$(qb4ii_vm_host image /tmp/image.syx)
 
 # send_image NAME DEVICE PORT [--juce]: captures on DEVICE what the host sends to
 # PORT; leaves the captured size in $captured and the host's status in $send_status.
+# snd-virmidi's raw side is read with alsa-utils' amidi, which stops 5 s after
+# the last byte; the USB device's with qb4ii_vm_device, which stops at the size.
 send_image() {
     rm -f /tmp/$1.bin
-    qb4ii_vm_device capture $2 /tmp/$1.bin $image_size > /tmp/$1.capture.log 2>&1 &
-    capture_pid=$!
-    wait_for_line /tmp/$1.capture.log ready 10
+    if [ $1 = virmidi ]; then
+        amidi -p $2 -r /tmp/$1.bin -t 5 > /tmp/$1.capture.log 2>&1 &
+        capture_pid=$!
+        # Ready once it has the raw MIDI device open.
+        i=0
+        until ls -l /proc/$capture_pid/fd 2>/dev/null | grep -q /dev/snd/midi || [ $i -gt 100 ]; do
+            i=$((i + 1))
+            sleep 0.1
+        done
+    else
+        qb4ii_vm_device capture $2 /tmp/$1.bin $image_size > /tmp/$1.capture.log 2>&1 &
+        capture_pid=$!
+        wait_for_line /tmp/$1.capture.log ready 10
+    fi
     qb4ii_vm_host send "$3" $interval_ms $4 > /tmp/$1.send.log 2>&1
     send_status=$?
-    # Whatever is still on its way arrives within moments.
-    wait_for_exit $capture_pid 5
+    # Whatever is still on its way arrives within moments; amidi waits out its 5 s.
+    wait_for_exit $capture_pid $([ $1 = virmidi ] && echo 10 || echo 5)
     show /tmp/$1.send.log
     show /tmp/$1.capture.log
-    captured=$(wc -c < /tmp/$1.bin)
+    captured=$(wc -c < /tmp/$1.bin 2>/dev/null || echo 0)
 }
 
 for target in usb virmidi; do
@@ -162,7 +199,7 @@ for target in usb virmidi; do
         send_image virmidi $virmidi_device "VirMIDI*"
     fi
     if [ $send_status -eq 0 ] && cmp -s /tmp/image.syx /tmp/$target.bin; then
-        check image-$target PASS "($captured of $image_size bytes, identical)"
+        check image-$target PASS "($captured of $image_size bytes, identical$([ $target = virmidi ] && echo ", read with amidi"))"
     else
         check image-$target FAIL "(host status $send_status, $captured of $image_size bytes, $(cmp /tmp/image.syx /tmp/$target.bin 2>&1))"
     fi
@@ -185,7 +222,7 @@ for round in 1 2 3; do
     vanish_pid=$!
     if wait_for_line /tmp/vanish.log "unplug now" 10; then
         echo > $g/UDC
-        wait_for_line /tmp/vanish.log "plug in now" 10 && ls /sys/class/udc | head -n 1 > $g/UDC
+        wait_for_line /tmp/vanish.log "plug in now" 10 && echo $udc > $g/UDC
     fi
     wait_for_exit $vanish_pid 40 || vanish_failures=$((vanish_failures + 1))
     show /tmp/vanish.log
@@ -196,6 +233,45 @@ if [ $vanish_failures -eq 0 ]; then
     check send-to-vanished-port PASS "(refused while gone and once back, 3 rounds)"
 else
     check send-to-vanished-port FAIL "($vanish_failures of 3 rounds)"
+fi
+
+# --- The whole chain against the emulator on the USB gadget --------------------------
+# A reset of the emulator is a real USB unplug and replug, through the UDC file.
+qb4ii-controller-emulator --rawmidi $gadget_device --version 1.00 --keep-running --log-bursts 100 \
+    --unplug-command "echo > $g/UDC" --plug-command "echo $udc > $g/UDC" > /tmp/usb-emulator.log 2>&1 &
+emulator_pid=$!
+wait_for_line /tmp/usb-emulator.log "ports appear" 10
+
+# A normal update at the controller's own pacing: 5000 ms erase wait, 259 ms a block.
+qb4ii_vm_e2e update "$port" 1.00 1.05 > /tmp/e2e-update.log 2>&1
+e2e_status=$?
+show /tmp/e2e-update.log
+verified=$(grep "image verified" /tmp/usb-emulator.log)
+if [ $e2e_status -eq 0 ] && [ -n "$verified" ]; then
+    check e2e-update-real-pacing PASS "($(grep -o 'sending to complete [0-9.]* s' /tmp/e2e-update.log); emulator:${verified#*image verified})"
+else
+    check e2e-update-real-pacing FAIL "(updater $e2e_status, emulator: ${verified:-no image verified})"
+fi
+
+# A real unplug in the middle of a transfer, and the replug.
+qb4ii_vm_e2e offline "$port" $interval_ms 500 40 > /tmp/e2e-offline.log 2>&1 &
+offline_pid=$!
+if wait_for_line /tmp/e2e-offline.log "unplug now" 60; then
+    echo > $g/UDC
+    wait_for_line /tmp/e2e-offline.log "plug in now" 40 && echo $udc > $g/UDC
+fi
+wait_for_exit $offline_pid 60
+offline_status=$?
+show /tmp/e2e-offline.log
+
+kill -TERM $emulator_pid 2>/dev/null
+wait_for_exit $emulator_pid 10
+emulator_status=$?
+show /tmp/usb-emulator.log
+if [ $offline_status -eq 0 ] && [ $emulator_status -eq 0 ] && grep -q "image lost: unplugged" /tmp/usb-emulator.log; then
+    check e2e-unplug-mid-transfer PASS "(Device Offline, idle, detected again)"
+else
+    check e2e-unplug-mid-transfer FAIL "(updater $offline_status, emulator $emulator_status)"
 fi
 
 finish

@@ -2,7 +2,9 @@
 # The MIDI checks on a real Linux MIDI stack: boots Debian's generic kernel in a
 # small QEMU VM (software emulation) with the ALSA sequencer, snd-virmidi and an
 # emulated USB MIDI controller (a dummy_hcd gadget named "Korvan QB4 II"), and
-# runs the test programs of the build directory against them (see init.sh).
+# runs the test programs of the build directory against them (see init.sh),
+# among them the updater's whole chain against the standalone controller
+# emulator, with one update at the controller's real pacing (about 155 s).
 #
 # Usage: tests/vm/run.sh [BUILD_DIR]      (default build/release; built beforehand)
 # Environment: QB4II_VM_TIMEOUT   seconds the VM may run (default 600)
@@ -31,11 +33,12 @@ if [ "$(uname -m)" != x86_64 ] || ! command -v apt-get >/dev/null; then
     exit 0
 fi
 
-for p in qb4ii_vm_host qb4ii_vm_device; do
-    [ -x "$programs/$p" ] || die "$programs/$p is missing: build $build_dir first"
+emulator="$build_dir/tools/controller_emulator/qb4ii-controller-emulator"
+for p in "$programs/qb4ii_vm_host" "$programs/qb4ii_vm_device" "$programs/qb4ii_vm_e2e" "$emulator"; do
+    [ -x "$p" ] || die "$p is missing: build $build_dir first (with QB4II_BUILD_TOOLS on)"
 done
 
-install_packages qemu-system-x86 busybox-static cpio kmod
+install_packages qemu-system-x86 busybox-static cpio kmod alsa-utils
 
 sudo=()
 [ "$(id -u)" -ne 0 ] && sudo=(sudo)
@@ -100,10 +103,11 @@ while read -r name; do
 done < "$kernel_dir/modules/load-order" > "$root/lib/modules/load-order"
 cp /usr/share/alsa/alsa.conf "$root/usr/share/alsa/"
 
-for p in qb4ii_vm_host qb4ii_vm_device; do
-    cp "$programs/$p" "$root/opt/qb4ii/"
+# The test programs, the emulator and alsa-utils' amidi.
+for p in "$programs/qb4ii_vm_host" "$programs/qb4ii_vm_device" "$programs/qb4ii_vm_e2e" "$emulator" /usr/bin/amidi; do
+    cp "$p" "$root/opt/qb4ii/"
     # The shared libraries and the dynamic loader, as ldd lists them.
-    ldd "$programs/$p" | awk '/=> \// { print $3 } /^[ \t]*\/.*ld-linux/ { print $1 }' | while read -r lib; do
+    ldd "$p" | awk '/=> \// { print $3 } /^[ \t]*\/.*ld-linux/ { print $1 }' | while read -r lib; do
         case "$lib" in
             */ld-linux*) cp -L "$lib" "$root/lib64/" ;;
             *) cp -L "$lib" "$root/lib/x86_64-linux-gnu/" ;;

@@ -62,9 +62,18 @@ namespace
         int appearances = 0;
     };
 
-    /** Runs a session without --keep-running on an update carrying this image;
-        the exit status, or -1 when it did not end within 10 s. */
-    int runUpdate (const juce::MemoryBlock& image, ScriptedTransport*& transport)
+    /** What a session left behind: its exit status (-1 when it did not end
+        within 10 s) and what its transport saw, copied before the session and
+        the transport it owns are gone. */
+    struct SessionResult
+    {
+        int status = -1;
+        std::vector<juce::MemoryBlock> sent;
+        int appearances = 0;
+    };
+
+    /** Runs a session without --keep-running on an update carrying this image. */
+    SessionResult runUpdate (const juce::MemoryBlock& image)
     {
         EmulatorOptions options;
         options.config.resetDelayMs = 5;
@@ -75,7 +84,7 @@ namespace
                                                { eraseRequestMessage.data(), eraseRequestMessage.size() },
                                                image };
         auto owned = std::make_unique<ScriptedTransport> (std::move (script));
-        transport = owned.get();
+        auto* transport = owned.get();
 
         EmulatorSession session (options, std::move (owned));
         const auto deadline = juce::Time::getMillisecondCounter() + 10000;
@@ -86,7 +95,7 @@ namespace
                                              timedOut = juce::Time::getMillisecondCounter() > deadline;
                                              return timedOut;
                                          });
-        return timedOut ? -1 : status;
+        return { timedOut ? -1 : status, transport->sent, transport->appearances };
     }
 } // namespace
 
@@ -144,19 +153,19 @@ TEST (StandaloneEmulatorLoop, RunsDueTasksInOrderAndKeepsLaterOnes)
 
 TEST (StandaloneEmulatorSession, ExitStatusFollowsTheFirstImage)
 {
-    ScriptedTransport* transport = nullptr;
-
     // A verified image: the run ends once the controller is back and has told its new version.
-    EXPECT_EQ (runUpdate ({ firmwareImage, (size_t) firmwareImageSize }, transport), 0);
-    ASSERT_EQ (transport->sent.size(), 2u);
-    EXPECT_EQ (transport->sent.back()[14], (char) 5) << "the reply after the reset carries 1.05";
-    EXPECT_EQ (transport->appearances, 2);
+    const auto verified = runUpdate ({ firmwareImage, (size_t) firmwareImageSize });
+    EXPECT_EQ (verified.status, 0);
+    ASSERT_EQ (verified.sent.size(), 2u);
+    EXPECT_EQ (verified.sent.back()[14], (char) 5) << "the reply after the reset carries 1.05";
+    EXPECT_EQ (verified.appearances, 2);
 
     // One byte changed on the way: the run ends at once, with status 1.
     juce::MemoryBlock corrupted (firmwareImage, (size_t) firmwareImageSize);
     corrupted[1000] = (char) (corrupted[1000] ^ 0x01);
-    EXPECT_EQ (runUpdate (corrupted, transport), 1);
-    EXPECT_EQ (transport->appearances, 1) << "no reset after a rejected image";
+    const auto rejected = runUpdate (corrupted);
+    EXPECT_EQ (rejected.status, 1);
+    EXPECT_EQ (rejected.appearances, 1) << "no reset after a rejected image";
 
     // The image line's gap figures, min/median/max in milliseconds.
     using Burst = ControllerEmulator::Burst;

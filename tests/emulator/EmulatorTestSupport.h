@@ -10,6 +10,16 @@
 
 namespace testing_support
 {
+    /** The controller's ports vanish once this many bursts of an image have
+        arrived, and come back after awayMs: a cable pulled mid-transfer. */
+    inline ControllerEmulator::Faults unplugMidTransfer (int afterBursts = 10, int awayMs = 300)
+    {
+        ControllerEmulator::Faults faults;
+        faults.unplugAfterBursts = afterBursts;
+        faults.unplugAfterBurstsForMs = awayMs;
+        return faults;
+    }
+
     /** A firmware image message laid out like the real one (the same records, the
         same 146777 bytes) with pseudo-random firmware bytes drawn from the seed. */
     inline juce::MemoryBlock makeImageContainer (int seed = 1)

@@ -1,5 +1,6 @@
 #include "emulator/ControllerEmulator.h"
 #include "emulator/VirtualControllerAdapter.h"
+#include "emulator/EmulatorTestSupport.h"
 #include "engine/ApplicationEngine.h"
 #include "firmware/DeviceMessages.h"
 #include "firmware/DevicePortNames.h"
@@ -161,10 +162,7 @@ TEST_F (ApplicationEngineScenario, UnplugDuringTheEraseWaitDoesNotDisturbTheUpda
 
 TEST_F (ApplicationEngineScenario, UnplugMidStreamIsOneErrorAndNeverACompletion)
 {
-    auto faults = ControllerEmulator::Faults();
-    faults.unplugAfterBursts = 10;
-    faults.unplugAfterBurstsForMs = 300;
-    emulator.setFaults (faults);
+    emulator.setFaults (testing_support::unplugMidTransfer());
     emulator.powerUp();
     ASSERT_TRUE (waitForVersion (1.0));
 
@@ -237,10 +235,7 @@ TEST_F (ApplicationEngineScenario, AFailedEmergencyUpdateFindsTheControllerAgain
     emulator.powerUpInBootloader();
     ASSERT_TRUE (waitForDevice());
 
-    auto faults = ControllerEmulator::Faults();
-    faults.unplugAfterBursts = 10;
-    faults.unplugAfterBurstsForMs = 300;
-    emulator.setFaults (faults);
+    emulator.setFaults (testing_support::unplugMidTransfer());
 
     engine->setEmergencyMode (true);
     ASSERT_TRUE (engine->startUpdate());

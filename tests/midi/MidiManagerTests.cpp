@@ -65,6 +65,23 @@ namespace
         }
 
         size_t sendsTo (const juce::String& name) { return service->getSentLog (name).size(); }
+
+        void plugAndOpenController()
+        {
+            service->plugDevice (controller);
+            manager->openInputDevice (controller);
+            manager->openOutputDevice (controller);
+        }
+
+        /** A message goes out to the controller and one comes back from it. */
+        void expectControllerPortsWork (RecordingListener& listener)
+        {
+            const auto received = listener.numReceived();
+            EXPECT_TRUE (manager->sendMessage (controller, bytes ({ 0xf8 })));
+            service->sendFromDevice (controller, juce::MidiMessage::midiClock());
+            ASSERT_TRUE (service->waitUntilDelivered());
+            EXPECT_EQ (listener.numReceived(), received + 1);
+        }
     };
 } // namespace
 
@@ -97,9 +114,7 @@ TEST_F (MidiManagerTest, OpensOnlyPortsWhoseNameMatchesExactly)
     EXPECT_FALSE (manager->isOutputDeviceOpen (controller));
     EXPECT_FALSE (manager->isOutputDevicePresent (controller));
 
-    service->plugDevice (controller);
-    manager->openInputDevice (controller);
-    manager->openOutputDevice (controller);
+    plugAndOpenController();
     EXPECT_TRUE (manager->isInputDeviceOpen (controller));
     EXPECT_TRUE (manager->isOutputDeviceOpen (controller));
     EXPECT_TRUE (manager->isOutputDevicePresent (controller));
@@ -165,9 +180,7 @@ TEST_F (MidiManagerTest, UnplugClosesBothPortsWithinATickAndReportsEachOnce)
 {
     RecordingListener listener;
     manager->addListener (&listener);
-    service->plugDevice (controller);
-    manager->openInputDevice (controller);
-    manager->openOutputDevice (controller);
+    plugAndOpenController();
 
     service->unplugDevice (controller);
 
@@ -193,10 +206,7 @@ TEST_F (MidiManagerTest, UnplugClosesBothPortsWithinATickAndReportsEachOnce)
     EXPECT_EQ (listener.outputsBack[0], juce::StringArray (controller));
 
     // The reopened ports work both ways.
-    EXPECT_TRUE (manager->sendMessage (controller, bytes ({ 0xf8 })));
-    service->sendFromDevice (controller, juce::MidiMessage::noteOn (1, 64, (juce::uint8) 1));
-    ASSERT_TRUE (service->waitUntilDelivered());
-    EXPECT_EQ (listener.numReceived(), 1u);
+    expectControllerPortsWork (listener);
 
     manager->removeListener (&listener);
 }
@@ -205,9 +215,7 @@ TEST_F (MidiManagerTest, APortReplacedBetweenTwoPollsIsReopened)
 {
     RecordingListener listener;
     manager->addListener (&listener);
-    service->plugDevice (controller);
-    manager->openInputDevice (controller);
-    manager->openOutputDevice (controller);
+    plugAndOpenController();
 
     // Unplugged and plugged in again before the poll could see it gone: the
     // name is listed throughout, but the ports held are dead.
@@ -217,11 +225,7 @@ TEST_F (MidiManagerTest, APortReplacedBetweenTwoPollsIsReopened)
 
     ASSERT_TRUE (pumpUntil ([&] { return listener.outputsBack.size() == 1 && listener.inputsBack.size() == 1; }));
     EXPECT_EQ (listener.outputsLost.size(), 1u);
-    EXPECT_TRUE (manager->sendMessage (controller, bytes ({ 0xf8 })));
-
-    service->sendFromDevice (controller, juce::MidiMessage::midiClock());
-    ASSERT_TRUE (service->waitUntilDelivered());
-    EXPECT_EQ (listener.numReceived(), 1u);
+    expectControllerPortsWork (listener);
     manager->removeListener (&listener);
 }
 

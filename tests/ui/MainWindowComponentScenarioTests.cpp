@@ -1,5 +1,6 @@
 #include "emulator/ControllerEmulator.h"
 #include "emulator/VirtualControllerAdapter.h"
+#include "emulator/EmulatorTestSupport.h"
 #include "firmware/DeviceMessages.h"
 #include "firmware/DevicePortNames.h"
 #include "midi/VirtualMidiService.h"
@@ -177,12 +178,9 @@ TEST_F (MainWindowComponentScenario, EmergencyUpdateAsksSendsNoEraseAndEndsEmerg
     EXPECT_EQ (eraseRequestsSent(), 0u);
     EXPECT_EQ (emulator.getCounts().imagesAccepted, 1);
 
-    ASSERT_EQ (alerts->notices.size(), 1u);
-    EXPECT_EQ (alerts->notices[0].title, completeTitle);
-    EXPECT_EQ (alerts->notices[0].message, emergencyCompleteMessage);
-    EXPECT_FALSE (emergencyShown (c()));
-    EXPECT_FALSE (engine->getState().emergencyMode);
-    EXPECT_TRUE (updateButton (c()).isEnabled());
+    expectEmergencyCompletion (*alerts, c(), *engine);
+    if (HasFatalFailure())
+        return;
 
     // The next click starts a normal update, without the question.
     ASSERT_TRUE (waitFor ([&] { return versionText (c()) == "QB4II Control: 1.05"; }));
@@ -194,10 +192,7 @@ TEST_F (MainWindowComponentScenario, EmergencyUpdateAsksSendsNoEraseAndEndsEmerg
 
 TEST_F (MainWindowComponentScenario, LostControllerMidStreamIsAnUpdateError)
 {
-    auto faults = ControllerEmulator::Faults();
-    faults.unplugAfterBursts = 10;
-    faults.unplugAfterBurstsForMs = 300;
-    emulator.setFaults (faults);
+    emulator.setFaults (testing_support::unplugMidTransfer());
     emulator.powerUp();
     ASSERT_TRUE (waitFor ([&] { return versionText (c()) == "QB4II Control: 1.00"; }));
 

@@ -133,4 +133,16 @@ namespace testing_support
                                              "1. Power QB4II while holding LOAD A + LOAD B + FWD\n"
                                              "2. Press the blinking CUE button on the right deck\n"
                                              "3. Press OK here once FX1 is lit on the left deck");
+
+    /** After an emergency update completed: one notice with the emergency text,
+        emergency mode off in the window and in the engine, the button enabled. */
+    inline void expectEmergencyCompletion (const RecordingAlerts& alerts, juce::Component& c, const ApplicationEngine& engine)
+    {
+        ASSERT_EQ (alerts.notices.size(), 1u);
+        EXPECT_EQ (alerts.notices[0].title, completeTitle);
+        EXPECT_EQ (alerts.notices[0].message, emergencyCompleteMessage);
+        EXPECT_FALSE (emergencyShown (c));
+        EXPECT_FALSE (engine.getState().emergencyMode);
+        EXPECT_TRUE (updateButton (c).isEnabled());
+    }
 } // namespace testing_support

@@ -129,7 +129,30 @@ echo 1 > $g/functions/midi.usb0/in_ports
 echo 1 > $g/functions/midi.usb0/out_ports
 ln -s $g/functions/midi.usb0 $g/configs/c.1/
 udc=$(ls /sys/class/udc | head -n 1)
-echo $udc > $g/UDC
+
+# Plugging the gadget back in: write the UDC's name, and if the controller's port
+# is not listed again within a few seconds, unbind and bind once more. Under
+# software emulation a rebind now and then does not enumerate; that is the
+# emulated host controller, not the updater, and a real user would replug too.
+cat > /bin/qb4ii-plug <<PLUG
+#!/bin/sh
+for attempt in 1 2 3; do
+    echo $udc > $g/UDC
+    i=0
+    while [ \$i -lt 80 ]; do
+        grep -q '"$port"' /proc/asound/seq/clients 2>/dev/null && exit 0
+        i=\$((i + 1))
+        sleep 0.1
+    done
+    echo "qb4ii-plug: \"$port\" not listed after attempt \$attempt, binding again" >&2
+    echo > $g/UDC
+    sleep 1
+done
+dmesg | tail -n 20 >&2
+exit 1
+PLUG
+chmod +x /bin/qb4ii-plug
+qb4ii-plug
 
 if wait_for_line /proc/asound/seq/clients "\"$port\"" 30; then
     check usb-port-listed PASS "(\"$port\")"
@@ -222,7 +245,7 @@ for round in 1 2 3; do
     vanish_pid=$!
     if wait_for_line /tmp/vanish.log "unplug now" 10; then
         echo > $g/UDC
-        wait_for_line /tmp/vanish.log "plug in now" 10 && echo $udc > $g/UDC
+        wait_for_line /tmp/vanish.log "plug in now" 10 && qb4ii-plug
     fi
     wait_for_exit $vanish_pid 40 || vanish_failures=$((vanish_failures + 1))
     show /tmp/vanish.log
@@ -238,7 +261,7 @@ fi
 # --- The whole chain against the emulator on the USB gadget --------------------------
 # A reset of the emulator is a real USB unplug and replug, through the UDC file.
 qb4ii-controller-emulator --rawmidi $gadget_device --version 1.00 --keep-running --log-bursts 100 \
-    --unplug-command "echo > $g/UDC" --plug-command "echo $udc > $g/UDC" > /tmp/usb-emulator.log 2>&1 &
+    --unplug-command "echo > $g/UDC" --plug-command qb4ii-plug > /tmp/usb-emulator.log 2>&1 &
 emulator_pid=$!
 wait_for_line /tmp/usb-emulator.log "ports appear" 10
 
@@ -258,7 +281,7 @@ qb4ii_vm_e2e offline "$port" $interval_ms 500 40 > /tmp/e2e-offline.log 2>&1 &
 offline_pid=$!
 if wait_for_line /tmp/e2e-offline.log "unplug now" 60; then
     echo > $g/UDC
-    wait_for_line /tmp/e2e-offline.log "plug in now" 40 && echo $udc > $g/UDC
+    wait_for_line /tmp/e2e-offline.log "plug in now" 40 && qb4ii-plug
 fi
 wait_for_exit $offline_pid 60
 offline_status=$?

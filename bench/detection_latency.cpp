@@ -7,6 +7,7 @@
 #include "emulator/VirtualControllerAdapter.h"
 #include "engine/ApplicationEngine.h"
 #include "midi/VirtualMidiService.h"
+#include "support/TestHelpers.h"
 
 #include <juce_events/juce_events.h>
 
@@ -29,12 +30,6 @@ namespace
 
         double versionAtMs = 0.0;
     };
-
-    void pumpUntil (const std::function<bool()>& condition)
-    {
-        while (! condition())
-            juce::MessageManager::getInstance()->runDispatchLoopUntil (1);
-    }
 } // namespace
 
 int main()
@@ -56,11 +51,21 @@ int main()
         watcher.versionAtMs = 0.0;
         const double pluggedAt = juce::Time::getMillisecondCounterHiRes();
         emulator.powerUp();
-        pumpUntil ([&] { return watcher.versionAtMs != 0.0; });
+        if (! testing_support::pumpUntil ([&] { return watcher.versionAtMs != 0.0; }, 10000))
+        {
+            std::printf ("the controller's version was never read\n");
+            return 1;
+        }
+
         latencies.push_back (watcher.versionAtMs - pluggedAt);
 
         emulator.powerDown();
-        pumpUntil ([&] { return ! engine->getState().hardwareDetected; });
+        if (! testing_support::pumpUntil ([&] { return ! engine->getState().hardwareDetected; }, 10000))
+        {
+            std::printf ("the unplugged controller was never missed\n");
+            return 1;
+        }
+
         juce::MessageManager::getInstance()->runDispatchLoopUntil (37 * (run % 5));
     }
 

@@ -27,6 +27,8 @@
 
 #include <cmath>
 #include <functional>
+#include "support/TestHelpers.h"
+
 #include <iostream>
 #include <map>
 
@@ -47,17 +49,7 @@ namespace
     /** Runs the message loop until the condition holds; false at the deadline. */
     bool pumpUntil (const std::function<bool()>& condition, double timeoutSeconds)
     {
-        const auto deadline = juce::Time::getMillisecondCounterHiRes() + timeoutSeconds * 1000.0;
-
-        while (! condition())
-        {
-            if (juce::Time::getMillisecondCounterHiRes() > deadline)
-                return false;
-
-            juce::MessageManager::getInstance()->runDispatchLoopUntil (5);
-        }
-
-        return true;
+        return testing_support::pumpUntil (condition, juce::roundToInt (timeoutSeconds * 1000.0));
     }
 
     const char* stateName (int state)

@@ -30,14 +30,21 @@ install_packages() {
         || die "could not install: ${missing[*]}"
 }
 
-# build DIR TARGET [CMAKE ARGS...]: configures once, then builds TARGET ('all' for
-# everything) incrementally.
+# build DIR TARGETS [CMAKE ARGS...]: configures when the directory is new or the
+# arguments changed, then builds TARGETS ('all' for everything; several separated by
+# spaces) incrementally.
 build() {
-    local dir="$1" target="$2"; shift 2
+    local dir="$1" targets
+    read -r -a targets <<< "$2"
+    shift 2
     local launcher=()
     command -v ccache >/dev/null && launcher=(-DCMAKE_CXX_COMPILER_LAUNCHER=ccache -DCMAKE_C_COMPILER_LAUNCHER=ccache)
-    if [ ! -f "$dir/CMakeCache.txt" ]; then
-        cmake -S "$QB4II_ROOT" -B "$dir" "${launcher[@]}" "$@" || die "CMake configuration failed in $dir"
+    local args=("${launcher[@]}" "$@")
+    # A failed configuration leaves a cache but no build files: configure again then.
+    if [ ! -f "$dir/Makefile" ] || [ "$(cat "$dir/.qb4ii-configured" 2>/dev/null)" != "${args[*]}" ]; then
+        rm -f "$dir/.qb4ii-configured"
+        cmake -S "$QB4II_ROOT" -B "$dir" "${args[@]}" || die "CMake configuration failed in $dir"
+        echo "${args[*]}" > "$dir/.qb4ii-configured"
     fi
-    cmake --build "$dir" --target "$target" --parallel "$(nproc)" || die "build failed in $dir"
+    cmake --build "$dir" --target "${targets[@]}" --parallel "$(nproc)" || die "build failed in $dir"
 }

@@ -56,8 +56,15 @@ static ssize_t readSome (snd_rawmidi_t* in, unsigned char* buffer, size_t size)
     struct pollfd fds[4];
     const int count = snd_rawmidi_poll_descriptors (in, fds, 4);
 
-    if (poll (fds, (nfds_t) count, 100) < 0)
+    const int ready = poll (fds, (nfds_t) count, 100);
+
+    if (ready < 0)
         return errno == EINTR ? 0 : -errno;
+
+    /* Nothing yet. With the output set to blocking, the shared descriptor blocks a
+       read too, so only read what poll reported. */
+    if (ready == 0)
+        return 0;
 
     const ssize_t got = snd_rawmidi_read (in, buffer, size);
     return got == -EAGAIN ? 0 : got;
@@ -170,6 +177,8 @@ static int respond (const char* device, const char* requestHex, const char* repl
     int held = 0;
     const double deadline = secondsNow() + timeoutSeconds;
     int seen = 0;
+    long received = 0;
+    unsigned char firstBytes[16];
 
     while (! seen && ! stopRequested && secondsNow() < deadline)
     {
@@ -184,6 +193,10 @@ static int respond (const char* device, const char* requestHex, const char* repl
 
         for (ssize_t i = 0; i < got && ! seen; ++i)
         {
+            if (received < (long) sizeof firstBytes)
+                firstBytes[received] = buffer[i];
+            ++received;
+
             if (held == requestSize)
                 memmove (window, window + 1, (size_t) --held);
 
@@ -195,12 +208,17 @@ static int respond (const char* device, const char* requestHex, const char* repl
     int result = 1;
 
     if (! seen)
-        printf ("respond: no request within %d s\n", timeoutSeconds);
+    {
+        printf ("respond: no request within %d s, %ld bytes received:", timeoutSeconds, received);
+        for (long i = 0; i < received && i < (long) sizeof firstBytes; ++i)
+            printf (" %02X", firstBytes[i]);
+        printf ("\n");
+    }
     else if (snd_rawmidi_write (out, reply, (size_t) replySize) != replySize || snd_rawmidi_drain (out) < 0)
         printf ("respond: request seen, writing the reply failed\n");
     else
     {
-        printf ("respond: request seen, %d-byte reply written\n", replySize);
+        printf ("respond: request seen after %ld other bytes, %d-byte reply written\n", received - requestSize, replySize);
         result = 0;
     }
 

@@ -22,6 +22,12 @@
         Opens PORT's input and output, sends the identity request and waits for a
         System Exclusive message, which must equal REPLY_HEX and parse as an
         identity reply.
+    qb4ii_vm_host ping PORT TIMEOUT_MS
+        Opens PORT's input and output and sends the identity request every 250 ms,
+        as detection does, until an identity reply arrives.
+    qb4ii_vm_host probe PORT
+        Opens PORT's input and output on the service and closes them again: the
+        port is usable, not just listed.
     qb4ii_vm_host vanish PORT TIMEOUT_MS
         Opens PORT's output on the service, sends, says "unplug now" and waits for
         PORT to vanish, then says "plug in now" and waits for it to come back:
@@ -42,6 +48,7 @@
 
 #include <iostream>
 #include <mutex>
+#include <optional>
 
 namespace
 {
@@ -305,6 +312,63 @@ namespace
         return matches && version.has_value() ? 0 : 1;
     }
 
+    int ping (const juce::String& port, int timeoutMs)
+    {
+        MidiManager::Ptr manager (new MidiManager());
+        SysexCollector collector;
+        manager->addListener (&collector);
+        manager->openInputDevice (port);
+        manager->openOutputDevice (port);
+
+        const auto start = juce::Time::getMillisecondCounterHiRes();
+        std::optional<double> version;
+        int requests = 0;
+
+        while (! version.has_value() && juce::Time::getMillisecondCounterHiRes() - start < timeoutMs)
+        {
+            if (manager->sendMessage (port, identityRequest()))
+                ++requests;
+
+            pumpFor (250);
+
+            for (const auto& message : collector.get())
+                if (! version.has_value())
+                    version = parseIdentityReply (message);
+        }
+
+        manager->removeListener (&collector);
+        say ("ping") << "\"" << port << "\": " << requests << " requests, "
+                     << (version.has_value() ? "version " + juce::String (*version, 2) : juce::String ("no identity reply"))
+                     << " after " << juce::roundToInt (juce::Time::getMillisecondCounterHiRes() - start) << " ms" << std::endl;
+        return version.has_value() ? 0 : 1;
+    }
+
+    int probe (const juce::String& port)
+    {
+        const auto service = MidiService::createPlatformService();
+        std::unique_ptr<MidiService::Input> input;
+        std::unique_ptr<MidiService::Output> output;
+        struct : juce::MidiInputCallback
+        {
+            void handleIncomingMidiMessage (juce::MidiInput*, const juce::MidiMessage&) override {}
+        } ignore;
+
+        for (const auto& info : service->getInputDevices())
+            if (info.name == port && input == nullptr)
+                input = service->openInput (info.identifier, ignore);
+
+        if (input != nullptr)
+            input->start();
+
+        for (const auto& info : service->getOutputDevices())
+            if (info.name == port && output == nullptr)
+                output = service->openOutput (info.identifier);
+
+        say ("probe") << "\"" << port << "\": input " << (input != nullptr ? "opens" : "does NOT open") << ", output "
+                      << (output != nullptr ? "opens" : "does NOT open") << std::endl;
+        return input != nullptr && output != nullptr ? 0 : 1;
+    }
+
     /** Waits until PORT is listed, or not; false at the deadline. */
     bool waitForListing (MidiService& service, const juce::String& port, bool listed, double deadline)
     {
@@ -370,7 +434,7 @@ namespace
     {
         std::cerr << "usage: qb4ii_vm_host list | appear PORT TIMEOUT_MS | image FILE | send PORT INTERVAL_MS [--juce]"
                      " | reply MAJOR MINOR PATCH"
-                     " | identity PORT REPLY_HEX TIMEOUT_MS | vanish PORT TIMEOUT_MS" << std::endl;
+                     " | identity PORT REPLY_HEX TIMEOUT_MS | ping PORT TIMEOUT_MS | probe PORT | vanish PORT TIMEOUT_MS" << std::endl;
         return 2;
     }
 } // namespace
@@ -402,6 +466,12 @@ int main (int argc, char** argv)
 
     if (command == "identity" && args.size() == 4)
         return identity (args[1], args[2], args[3].getIntValue());
+
+    if (command == "ping" && args.size() == 3)
+        return ping (args[1], args[2].getIntValue());
+
+    if (command == "probe" && args.size() == 2)
+        return probe (args[1]);
 
     if (command == "vanish" && args.size() == 3)
         return vanish (args[1], args[2].getIntValue());

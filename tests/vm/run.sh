@@ -7,9 +7,15 @@
 # emulator, with one update at the controller's real pacing (about 155 s).
 #
 # Usage: tests/vm/run.sh [BUILD_DIR]      (default build/release; built beforehand)
-# Environment: QB4II_VM_TIMEOUT   seconds the VM may run (default 600)
+# Environment: QB4II_VM_TIMEOUT   seconds the VM may run (default 1200)
 #              QB4II_VM_INTERVAL  milliseconds between image slices (default 25)
 #              QB4II_VM_MEMORY    the VM's memory (default 512M; ASan builds need 2G)
+#              QB4II_VM_USB_METHOD how the emulated controller is unplugged and
+#                                 plugged: udc (default), soft or authorized (usb.sh)
+#              QB4II_VM_REPLUG    a number of cycles: instead of the checks, unplug
+#                                 and plug the controller that often, checking a
+#                                 round trip after each plug, and report the failures
+#                                 ("N no": nothing holds the controller open meanwhile)
 #
 # The kernel and its modules are fetched with apt-get once and kept in
 # build/vm-cache; the kernel is never installed on this machine.
@@ -20,7 +26,7 @@ build_dir="$(cd "${1:-$QB4II_ROOT/build/release}" && pwd)"
 programs="$build_dir/tests/vm"
 cache="$QB4II_ROOT/build/vm-cache"
 work="$build_dir/vm"
-timeout_s="${QB4II_VM_TIMEOUT:-600}"
+timeout_s="${QB4II_VM_TIMEOUT:-1200}"
 interval_ms="${QB4II_VM_INTERVAL:-25}"
 memory="${QB4II_VM_MEMORY:-512M}"
 
@@ -94,8 +100,11 @@ mkdir -p "$root"/{bin,dev,proc,sys,tmp,etc,opt/qb4ii,lib/modules,lib/x86_64-linu
 
 cp /bin/busybox "$root/bin/busybox"
 cp "$QB4II_ROOT/tests/vm/init.sh" "$root/init"
-chmod 755 "$root/init"
+cp "$QB4II_ROOT/tests/vm/usb.sh" "$root/bin/qb4ii-usb"
+chmod 755 "$root/init" "$root/bin/qb4ii-usb"
 echo "$interval_ms" > "$root/etc/qb4ii-interval-ms"
+echo "${QB4II_VM_USB_METHOD:-udc}" > "$root/etc/qb4ii-usb-method"
+[ -n "${QB4II_VM_REPLUG:-}" ] && echo "$QB4II_VM_REPLUG" > "$root/etc/qb4ii-replug-cycles"
 cp "$kernel_dir"/modules/*.ko "$root/lib/modules/"
 while read -r name; do
     stem="${name%.ko}"
@@ -139,6 +148,8 @@ elif [ -z "$summary" ] && ! grep -qa 'QB4II-VM' "$work/console.log" && [ "$statu
     die "QEMU could not start: $(tail -n 1 "$work/qemu.err")"
 elif [ -z "$summary" ]; then
     die "the VM stopped without a result (QEMU status $status, console: $work/console.log)"
+elif [ -n "${QB4II_VM_REPLUG:-}" ]; then
+    grep -a '^QB4II-VM REPLUG SUMMARY' "$work/console.log" || die "the replug soak gave no summary"
 elif [ "$summary" != "${summary#QB4II-VM SUMMARY: PASS}" ]; then
     echo "VM MIDI checks passed"
 else

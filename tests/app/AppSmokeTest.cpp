@@ -7,6 +7,7 @@
 //
 // Exits 0 on success, 1 on failure, 77 (skipped) without an X display.
 
+#include <X11/Xatom.h>
 #include <X11/Xlib.h>
 
 #include <chrono>
@@ -51,7 +52,31 @@ namespace
         return title.empty() ? readTextProperty (display, window, "WM_NAME") : title;
     }
 
-    Window findWindow (Display* display, Window parent, const std::string& title, int depth)
+    /** The process id the window's owner gave it (_NET_WM_PID), or -1. */
+    long windowPid (Display* display, Window window)
+    {
+        Atom type;
+        int format;
+        unsigned long count, remaining;
+        unsigned char* data = nullptr;
+        long pid = -1;
+
+        if (XGetWindowProperty (display, window, XInternAtom (display, "_NET_WM_PID", False), 0, 1, False, XA_CARDINAL,
+                                &type, &format, &count, &remaining, &data) == Success
+            && data != nullptr)
+        {
+            if (type == XA_CARDINAL && format == 32 && count == 1)
+                pid = *reinterpret_cast<long*> (data);
+
+            XFree (data);
+        }
+
+        return pid;
+    }
+
+    /** The viewable window with this title that the process owns: the tests share
+        one display, and the app and the demo share their title. */
+    Window findWindow (Display* display, Window parent, const std::string& title, pid_t pid, int depth)
     {
         Window root, parentOut, *children = nullptr;
         unsigned int count = 0;
@@ -66,10 +91,10 @@ namespace
             XWindowAttributes attributes;
             if (XGetWindowAttributes (display, children[i], &attributes) != 0
                 && attributes.map_state == IsViewable
-                && windowTitle (display, children[i]) == title)
+                && windowTitle (display, children[i]) == title && windowPid (display, children[i]) == (long) pid)
                 found = children[i];
             else if (depth > 0)
-                found = findWindow (display, children[i], title, depth - 1);
+                found = findWindow (display, children[i], title, pid, depth - 1);
         }
 
         if (children != nullptr)
@@ -108,6 +133,10 @@ int main (int argc, char** argv)
         return 77;
     }
 
+    // Windows of other tests on the same display come and go while the tree is
+    // walked: a request about one that is gone fails, and is skipped.
+    XSetErrorHandler ([] (Display*, XErrorEvent*) { return 0; });
+
     // A desktop's window manager has created these long before any app starts.
     // On a bare X server nothing has, and JUCE, which only looks them up, would
     // ignore every close request. This connection stays open, so the server
@@ -136,7 +165,7 @@ int main (int argc, char** argv)
     };
 
     Window window = 0;
-    while ((window = findWindow (display, DefaultRootWindow (display), title, 2)) == 0)
+    while ((window = findWindow (display, DefaultRootWindow (display), title, pid, 2)) == 0)
     {
         if (millisecondsSince (start) > 15000)
             return fail ("the window never appeared");
@@ -150,8 +179,14 @@ int main (int argc, char** argv)
         std::this_thread::sleep_for (std::chrono::milliseconds (10));
     }
 
+    // The window may be mapped before it takes its size: wait for that, briefly.
     XWindowAttributes attributes;
-    XGetWindowAttributes (display, window, &attributes);
+    const auto foundAt = Clock::now();
+
+    while (XGetWindowAttributes (display, window, &attributes) != 0
+           && (attributes.width != width || attributes.height != height) && millisecondsSince (foundAt) < 2000)
+        std::this_thread::sleep_for (std::chrono::milliseconds (10));
+
     std::printf ("window \"%s\" %dx%d after %lld ms; peak memory so far:%s\n", title.c_str(),
                  attributes.width, attributes.height, millisecondsSince (start), peakMemory (pid).c_str());
 

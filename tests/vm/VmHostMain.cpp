@@ -390,13 +390,29 @@ namespace
 
         std::unique_ptr<MidiService::Output> output;
 
-        for (const auto& info : service->getOutputDevices())
-            if (info.name == port && output == nullptr)
-                output = service->openOutput (info.identifier);
-
-        if (output == nullptr || ! output->sendBytes (identityRequestMessage.data(), identityRequestMessage.size()))
+        // Opened as the manager opens a port: tried again at each poll, here for up
+        // to two seconds. Just after another program closed the port, the kernel
+        // may still be releasing the USB device's side for it.
+        for (const auto openDeadline = juce::Time::getMillisecondCounterHiRes() + 2000.0;
+             output == nullptr && juce::Time::getMillisecondCounterHiRes() < openDeadline;)
         {
-            say ("vanish") << "cannot open and send to \"" << port << "\"" << std::endl;
+            for (const auto& info : service->getOutputDevices())
+                if (info.name == port && output == nullptr)
+                    output = service->openOutput (info.identifier);
+
+            if (output == nullptr)
+                juce::Thread::sleep (MidiManager::pollIntervalMs);
+        }
+
+        if (output == nullptr)
+        {
+            say ("vanish") << "cannot open \"" << port << "\" within 2 s" << std::endl;
+            return 1;
+        }
+
+        if (! output->sendBytes (identityRequestMessage.data(), identityRequestMessage.size()))
+        {
+            say ("vanish") << "\"" << port << "\" opens but refused the first send" << std::endl;
             return 1;
         }
 

@@ -139,19 +139,23 @@ qb4ii_vm_host list > /tmp/list.log 2>&1
 show /tmp/list.log
 
 # run_check NAME: runs check_NAME, which sets $status (PASS or FAIL) and $details.
-# A failure during which the emulated USB bus failed to bring the controller back
-# (usb.sh wrote to /tmp/harness-faults) is the harness's: the check runs once more
-# from a fresh plug. Any other failure is the updater's and is not retried.
+# A failure during which the emulated USB bus failed to bring the controller back,
+# or after which the controller is not there and usable (usb.sh wrote to
+# /tmp/harness-faults), is the harness's: the check runs once more from a fresh
+# plug. Any other failure is the updater's and is not retried.
 run_check() {
     name=$(echo $1 | tr _ -)
     rm -f /tmp/harness-faults
     check_$1
+    # A controller that is gone or unusable after a failure was lost by the bus.
+    [ $status != PASS ] && qb4ii-usb verify
     if [ $status != PASS ] && [ -s /tmp/harness-faults ]; then
         echo "QB4II-VM $name: the emulated USB bus failed ($(tr '\n' ';' < /tmp/harness-faults)), once more from a fresh plug"
         rm -f /tmp/harness-faults
         qb4ii-usb listed && qb4ii-usb unplug
         if qb4ii-usb plug; then
             check_$1
+            [ $status != PASS ] && qb4ii-usb verify
         else
             details="(no fresh plug either)"
         fi
@@ -182,8 +186,6 @@ check_identity_round_trip() {
         status=PASS details=""
     else
         status=FAIL details="(host $identity_status, device $respond_status)"
-        # A port that no longer opens, or a device side that is gone, is the bus's.
-        qb4ii-usb verify || true
     fi
 }
 
@@ -226,7 +228,6 @@ check_image() {
         status=PASS details="($captured of $image_size bytes, identical$([ $1 = virmidi ] && echo ", read with amidi"))"
     else
         status=FAIL details="(host status $send_status, $captured of $image_size bytes, $(cmp /tmp/image.syx /tmp/$1.bin 2>&1))"
-        [ $1 = usb ] && { qb4ii-usb verify || true; }
     fi
 }
 check_image_usb() { check_image usb $gadget_device "$port"; }
@@ -237,7 +238,6 @@ check_juce_control() {
     send_image juce $gadget_device "$port" --juce
     if [ $send_status -ne 0 ]; then
         status=FAIL details="(the control could not send)"
-        qb4ii-usb verify || true
     elif cmp -s /tmp/image.syx /tmp/juce.bin; then
         status=PASS details="(NOTE: juce::MidiOutput now delivers the slices intact; the ALSA service may no longer be needed)"
     else

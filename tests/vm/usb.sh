@@ -87,7 +87,9 @@ do_unplug() {
 do_plug() {
     case $method in
         soft) echo connect > /sys/class/udc/$udc/soft_connect ;;
-        udc) echo $udc > $g/UDC ;;
+        # A gadget the bus lost while still bound is unbound first.
+        udc) [ -n "$(cat $g/UDC)" ] && echo > $g/UDC
+             echo $udc > $g/UDC ;;
         authorized) d=$(host_device) && echo 1 > "$d/authorized" ;;
     esac
 }
@@ -117,6 +119,16 @@ create() {
     qb4ii_vm_host probe "$port" > /dev/null || { harness_fault "\"$port\" listed but does not open"; return 1; }
 }
 
+# wait_for_text FILE PATTERN TENTHS: 0 once FILE has a line matching PATTERN.
+wait_for_text() {
+    i=0
+    until grep -q "$2" "$1" 2>/dev/null; do
+        i=$((i + 1))
+        [ $i -gt "$3" ] && return 1
+        sleep 0.1
+    done
+}
+
 # start_responder LOG SECONDS: a device program on the gadget side that answers one
 # identity request with the reply for firmware 1.05, as $responder, once it has the
 # device open or cannot open it.
@@ -124,11 +136,7 @@ start_responder() {
     reply=${reply:-$(qb4ii_vm_host reply 1 0 5)}
     qb4ii_vm_device respond $gadget_device $identity_request $reply $2 > $1 2>&1 &
     responder=$!
-    i=0
-    until grep -q "ready\|cannot open" $1 2>/dev/null || [ $i -gt 50 ]; do
-        i=$((i + 1))
-        sleep 0.1
-    done
+    wait_for_text $1 "ready\|cannot open" 50
 }
 
 # answered: 0 once an identity request through the port is answered.
@@ -214,24 +222,14 @@ soak() {
             holder=$!
             qb4ii_vm_host vanish "$port" 120000 > /tmp/soak-vanish.log 2>&1 &
             vanish=$!
-            i=0
-            until grep -q "unplug now\|cannot" /tmp/soak-vanish.log 2>/dev/null || [ $i -gt 100 ]; do
-                i=$((i + 1))
-                sleep 0.1
-            done
+            wait_for_text /tmp/soak-vanish.log "unplug now\|cannot" 100
         fi
         t=$(now)
         unplug 2>/dev/null || unplug_failed=$((unplug_failed + 1))
         gone=$(($(now) - t))
         [ -n "$holder" ] && stop_device_side $holder /tmp/soak-holder.log
         # As in the checks, the holder must have seen the port go before it comes back.
-        if [ -n "$vanish" ]; then
-            i=0
-            until grep -q "plug in now\|not unplugged" /tmp/soak-vanish.log 2>/dev/null || [ $i -gt 100 ]; do
-                i=$((i + 1))
-                sleep 0.1
-            done
-        fi
+        [ -n "$vanish" ] && wait_for_text /tmp/soak-vanish.log "plug in now\|not unplugged" 100
         t=$(now)
         plug 2>/dev/null || plug_failed=$((plug_failed + 1))
         back=$(($(now) - t))

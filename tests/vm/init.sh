@@ -51,6 +51,9 @@ finish() {
 }
 
 # wait_for_line FILE TEXT SECONDS
+# A log waited on is emptied before its program starts in the background, by the
+# shell itself: the program's own redirection truncates it only once the program
+# runs, and until then the log of an earlier round would match at once.
 wait_for_line() {
     i=0
     until grep -q "$2" "$1" 2>/dev/null; do
@@ -82,6 +85,7 @@ show() {
 }
 
 # --- A sequencer that appears after the service started looking for one --------
+: > /tmp/appear.log
 qb4ii_vm_host appear "Midi Through Port-0" 30000 > /tmp/appear.log 2> /tmp/appear.err &
 appear_pid=$!
 wait_for_line /tmp/appear.log waiting 20 || echo "QB4II-VM the appear check did not start"
@@ -103,6 +107,7 @@ fi
 
 # --- The standalone emulator on sequencer ports of its own, as on a desktop --------
 # Before the USB controller exists, so that its port is the only controller port.
+: > /tmp/seq-emulator.log
 qb4ii-controller-emulator --seq --keep-running > /tmp/seq-emulator.log 2>&1 &
 emulator_pid=$!
 wait_for_line /tmp/seq-emulator.log "ports appear" 10
@@ -173,6 +178,7 @@ run_check() {
 # The controller's 37-byte reply for firmware 1.05, as the updater knows it.
 identity_reply=$(qb4ii_vm_host reply 1 0 5)
 check_identity_round_trip() {
+    : > /tmp/respond.log
     qb4ii_vm_device respond $gadget_device $identity_request $identity_reply 60 > /tmp/respond.log 2>&1 &
     respond_pid=$!
     wait_for_line /tmp/respond.log ready 10
@@ -199,6 +205,7 @@ image_size=$(qb4ii_vm_host image /tmp/image.syx)
 send_image() {
     rm -f /tmp/$1.bin
     if [ $1 = virmidi ]; then
+        : > /tmp/$1.capture.log
         amidi -p $2 -r /tmp/$1.bin -t 5 > /tmp/$1.capture.log 2>&1 &
         capture_pid=$!
         # Ready once it has the raw MIDI device open.
@@ -208,6 +215,7 @@ send_image() {
             sleep 0.1
         done
     else
+        : > /tmp/$1.capture.log
         qb4ii_vm_device capture $2 /tmp/$1.bin $image_size > /tmp/$1.capture.log 2>&1 &
         capture_pid=$!
         wait_for_line /tmp/$1.capture.log ready 10
@@ -249,6 +257,7 @@ check_juce_control() {
 check_send_to_vanished_port() {
     vanish_failures=0
     for round in 1 2 3; do
+        : > /tmp/vanish.log
         qb4ii_vm_host vanish "$port" 60000 > /tmp/vanish.log 2>&1 &
         vanish_pid=$!
         if wait_for_line /tmp/vanish.log "unplug now" 10; then
@@ -270,6 +279,7 @@ check_send_to_vanished_port() {
 # --- The whole chain against the emulator on the USB gadget --------------------------
 # A reset of the emulator is a real USB unplug and replug (usb.sh).
 start_usb_emulator() {
+    : > /tmp/usb-emulator.log
     qb4ii-controller-emulator --rawmidi $gadget_device --version 1.00 --keep-running --log-bursts 100 \
         --unplug-command "qb4ii-usb unplug" --plug-command "qb4ii-usb plug --no-round-trip" > /tmp/usb-emulator.log 2>&1 &
     emulator_pid=$!
@@ -301,6 +311,7 @@ check_e2e_update_real_pacing() {
 # A real unplug in the middle of a transfer, and the replug.
 check_e2e_unplug_mid_transfer() {
     start_usb_emulator
+    : > /tmp/e2e-offline.log
     qb4ii_vm_e2e offline "$port" $interval_ms 500 40 > /tmp/e2e-offline.log 2>&1 &
     offline_pid=$!
     if wait_for_line /tmp/e2e-offline.log "unplug now" 60; then

@@ -119,7 +119,8 @@ create() {
     qb4ii_vm_host probe "$port" > /dev/null || { harness_fault "\"$port\" listed but does not open"; return 1; }
 }
 
-# wait_for_text FILE PATTERN TENTHS: 0 once FILE has a line matching PATTERN.
+# wait_for_text FILE PATTERN TENTHS: 0 once FILE has a line matching PATTERN. The
+# file is emptied before its program starts in the background: see init.sh.
 wait_for_text() {
     i=0
     until grep -q "$2" "$1" 2>/dev/null; do
@@ -134,6 +135,7 @@ wait_for_text() {
 # device open or cannot open it.
 start_responder() {
     reply=${reply:-$(qb4ii_vm_host reply 1 0 5)}
+    : > $1
     qb4ii_vm_device respond $gadget_device $identity_request $reply $2 > $1 2>&1 &
     responder=$!
     wait_for_text $1 "ready\|cannot open" 50
@@ -218,8 +220,10 @@ soak() {
         rm -f $faults
         holder="" vanish=""
         if [ "$HOLD" != no ]; then
+            : > /tmp/soak-holder.log
             qb4ii_vm_device respond $gadget_device F7F7F7 00 600 > /tmp/soak-holder.log 2>&1 &
             holder=$!
+            : > /tmp/soak-vanish.log
             qb4ii_vm_host vanish "$port" 120000 > /tmp/soak-vanish.log 2>&1 &
             vanish=$!
             wait_for_text /tmp/soak-vanish.log "unplug now\|cannot" 100

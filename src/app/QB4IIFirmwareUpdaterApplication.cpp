@@ -7,6 +7,8 @@ QB4IIFirmwareUpdaterApplication::~QB4IIFirmwareUpdaterApplication()
     // The window's content holds the last reference to the engine, which holds one
     // to the MIDI manager: releasing in this order destroys the content and the
     // engine with the window, and the MIDI manager last.
+    quitSignals = nullptr;
+    quitGuard = nullptr;
     engine = nullptr;
     mainWindow = nullptr;
     midiManager = nullptr;
@@ -43,6 +45,12 @@ void QB4IIFirmwareUpdaterApplication::initialise (const juce::String&)
     mainWindow = new MainWindow (content);
     content = nullptr;
 
+    quitGuard = std::make_unique<QuitGuard> (engine, [] (const juce::String& title, const juce::String& message) {
+        return juce::AlertWindow::showOkCancelBox (juce::MessageBoxIconType::InfoIcon, title, message,
+                                                   "OK", "Cancel", nullptr, nullptr);
+    });
+    quitSignals = std::make_unique<QuitSignals> ([this] { systemRequestedQuit(); });
+
     initialised();
 }
 
@@ -56,20 +64,6 @@ void QB4IIFirmwareUpdaterApplication::anotherInstanceStarted (const juce::String
 
 void QB4IIFirmwareUpdaterApplication::systemRequestedQuit()
 {
-    if (engine != nullptr && engine->isUpdating())
-    {
-        const bool ok = juce::AlertWindow::showOkCancelBox (
-            juce::MessageBoxIconType::InfoIcon,
-            "QB4II Firmware Updater",
-            "Update in progress. Exiting the application while an update is in progress will leave the QB4II in an unusable state.",
-            "OK",
-            "Cancel",
-            nullptr,
-            nullptr);
-
-        if (! ok)
-            return;
-    }
-
-    quit();
+    if (quitGuard == nullptr || quitGuard->mayQuit())
+        quit();
 }

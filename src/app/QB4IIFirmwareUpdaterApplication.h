@@ -1,10 +1,14 @@
 #pragma once
 
 #include "app/MainWindow.h"
+#include "app/QuitGuard.h"
+#include "app/QuitSignals.h"
 #include "engine/ApplicationEngine.h"
 #include "midi/MidiManager.h"
 
 #include <juce_gui_basics/juce_gui_basics.h>
+
+#include <memory>
 
 /**
     The application object: creates the MIDI manager, the update engine, the
@@ -29,8 +33,8 @@ public:
     void shutdown() override;
     void anotherInstanceStarted (const juce::String& commandLine) override;
 
-    /** The quit guard: while an update is erasing or sending, asks before quitting.
-        Message thread. */
+    /** Through the quit guard: while an update is erasing or sending, asks before
+        quitting. So do SIGINT and SIGTERM. Message thread. */
     void systemRequestedQuit() override;
 
     /** The engine, for the demo and the tests; null before initialise. */
@@ -47,6 +51,8 @@ private:
     MidiManager::Ptr midiManager;
     MainWindow::Ptr mainWindow;
     ApplicationEngine::Ptr engine;
+    std::unique_ptr<QuitGuard> quitGuard;
+    std::unique_ptr<QuitSignals> quitSignals;
 
     JUCE_DECLARE_NON_COPYABLE_WITH_LEAK_DETECTOR (QB4IIFirmwareUpdaterApplication)
 };

@@ -42,16 +42,30 @@ bool ApplicationEngine::isUpdating() const
     return state.updateState == erasing || state.updateState == sending;
 }
 
-bool ApplicationEngine::startUpdate()
+bool ApplicationEngine::startUpdate (bool emergency)
 {
+    state.emergencyMode = emergency;
     sysexSenders.clear();
     firmwareUpdates.clear();
+    portClaim.reset();
     state.updateState = idle;
     state.progress = 0.0;
     updater.triggerAsyncUpdate();
 
     if (state.deviceName.isEmpty())
+    {
+        lastStartRefusal = noControllerFound;
         return false;
+    }
+
+    portClaim = std::make_unique<PortUpdateLock> (state.deviceName, portClaimWaitMs);
+
+    if (! portClaim->isHeld())
+    {
+        portClaim.reset();
+        lastStartRefusal = controllerBusy;
+        return false;
+    }
 
     createFirmwareUpdates (state.deviceName);
     createSysexSenders();
@@ -87,7 +101,7 @@ void ApplicationEngine::createFirmwareUpdates (const juce::String& deviceName)
 void ApplicationEngine::createSysexSenders()
 {
     for (auto* update : firmwareUpdates)
-        sysexSenders.add (new FirmwareSysexSender (update, midiManager, this, timing.eraseWaitMs));
+        sysexSenders.add (new FirmwareSysexSender (update, midiManager, this, timing.eraseWaitMs, timing.reconnectTimeoutMs));
 }
 
 void ApplicationEngine::sysexProgressChanged (FirmwareSysexSender*, double progress)
@@ -108,6 +122,7 @@ void ApplicationEngine::sysexStatusChanged (FirmwareSysexSender*, juce::String s
         // This may destroy the reporting sender, which touches nothing afterwards.
         sysexSenders.clear();
         firmwareUpdates.clear();
+        portClaim.reset();
         state.updateState = complete;
         updater.triggerAsyncUpdate();
     }
@@ -121,20 +136,18 @@ void ApplicationEngine::sysexStatusChanged (FirmwareSysexSender*, juce::String s
 
 void ApplicationEngine::cancelUpdate()
 {
-    // An emergency transfer stays in the erasing state throughout, so the loss of
-    // the controller's port did not re-arm detection: do it here, or a controller
-    // that comes back would never be found again.
-    const bool wasEmergency = state.emergencyMode && state.updateState == erasing;
-
     for (auto* sender : sysexSenders)
         sender->stopSending();
 
     sysexSenders.clear();
     firmwareUpdates.clear();
+    portClaim.reset();
     state.updateState = idle;
     state.progress = 0.0;
     updater.triggerAsyncUpdate();
 
-    if (wasEmergency)
-        detectDeviceInfo->restartDetection();
+    // After a failed transfer the controller's firmware is unknown, and detection
+    // may not be running: a loss while erasing (an emergency update erases
+    // throughout) does not re-arm it. Find the controller and read it afresh.
+    detectDeviceInfo->restartDetection();
 }

@@ -3,6 +3,7 @@
 #include "firmware/FirmwareSysexSender.h"
 #include "firmware/FirmwareTiming.h"
 #include "firmware/FirmwareUpdate.h"
+#include "engine/PortUpdateLock.h"
 #include "midi/MidiManager.h"
 
 #include <juce_events/juce_events.h>
@@ -33,6 +34,17 @@ public:
 
     /** The only error code: the controller went offline during a transfer. */
     static constexpr int deviceOfflineError = 0;
+
+    /** Why startUpdate() last returned false. */
+    enum StartRefusal
+    {
+        noControllerFound = 0,
+        controllerBusy = 1 ///< another update, in this program or another, is writing to the controller
+    };
+
+    /** How long startUpdate() waits for another updater's claim on the port to go:
+        long enough to ride out a detection pass probing it. */
+    static constexpr int portClaimWaitMs = 250;
 
     /** The engine's one record of what the user interface shows.
 
@@ -143,10 +155,18 @@ public:
     void removeListener (Listener* listener);
 
     /** Builds the firmware update and its sender and starts the transfer:
-        erase request, erase wait, then the image, or, in emergency mode, the
-        image alone. Any running transfer is released first. Returns false when
-        no controller port is known. Message thread. */
-    bool startUpdate();
+        erase request, erase wait, then the image, or, for the emergency form, the
+        image alone. The form is the one given, which also becomes the selected
+        one. Any running transfer is released first. Returns false when no
+        controller port is known or another update holds the port (see
+        getLastStartRefusal()); the update holds it until it ends. Message thread. */
+    bool startUpdate (bool emergency);
+
+    /** Why the last startUpdate() that returned false did so. Message thread. */
+    StartRefusal getLastStartRefusal() const noexcept { return lastStartRefusal; }
+
+    /** Starts an update of the form selected with setEmergencyMode(). Message thread. */
+    bool startUpdate() { return startUpdate (state.emergencyMode); }
 
     /** Selects the emergency form of the next update. Message thread. */
     void setEmergencyMode (bool shouldBeOn);
@@ -170,8 +190,10 @@ private:
 
     MidiManager::Ptr midiManager;
     const FirmwareTiming timing;
+    std::unique_ptr<PortUpdateLock> portClaim; // held from startUpdate until the update ends
     juce::ReferenceCountedArray<FirmwareUpdate> firmwareUpdates;
     juce::ReferenceCountedArray<FirmwareSysexSender> sysexSenders;
+    StartRefusal lastStartRefusal = noControllerFound;
     EngineState state;
     Updater updater { &state };
     std::unique_ptr<DetectDeviceInfo> detectDeviceInfo;

@@ -42,7 +42,13 @@ void ApplicationEngine::DetectDeviceInfo::timerCallback()
 
     const auto deviceName = state->deviceName;
 
-    if (deviceName.isEmpty())
+    // An identity request inside a firmware stream would end the controller's
+    // image early: while an update runs, the ports are the sender's alone.
+    if (deviceName.isEmpty() || state->updateState == erasing || state->updateState == sending)
+        return;
+
+    // Nor inside another updater's stream, in this program or another.
+    if (PortUpdateLock::isClaimed (deviceName))
         return;
 
     // The input is looked up by the name found in the output list.

@@ -9,7 +9,8 @@
 
     It stops polling once a valid reply has been read, is paused by the engine
     during a transfer, and re-arms itself when the controller's output port goes
-    away outside an erasing update.
+    away outside an erasing update. While an update is erasing or sending it only
+    scans: it opens nothing and asks nothing until the update has ended.
 
     It writes into the engine's record and announces what it finds through the
     engine's hardware and version channels.

@@ -9,10 +9,12 @@ const char* const FirmwareSysexSender::statusDeviceOffline = "Device Offline";
 FirmwareSysexSender::FirmwareSysexSender (FirmwareUpdate* u,
                                           const MidiManager::Ptr& manager,
                                           Listener* listener,
-                                          int eraseWait)
+                                          int eraseWait,
+                                          int reconnectTimeout)
     : update (u)
     , midiManager (manager)
     , eraseWaitMs (eraseWait)
+    , reconnectTimeoutMs (reconnectTimeout)
 {
     jassert (update != nullptr && midiManager != nullptr);
 
@@ -35,29 +37,38 @@ void FirmwareSysexSender::startSending()
     midiManager->addListener (this);
     midiManager->openOutputDevice (deviceName);
     currentBlock = 0;
+    streamIdentifiers.clear();
+    streamLost = false;
 
     const auto eraseRequest = update->getEraseRequest();
 
-    if (! eraseRequest.isEmpty())
+    if (eraseRequest.isEmpty())
     {
-        // The erase request goes out whether or not a port could be opened; the
-        // wait, "Started" and the stream follow regardless.
-        midiManager->sendMessage (deviceName, juce::MidiMessage (eraseRequest.getRawDataPointer(), eraseRequest.size(), 0.0));
-        eraseSentAtMs = juce::Time::getMillisecondCounterHiRes();
-        startTimer (eraseWaitTimerID, eraseWaitMs);
-
-        // Closed during the wait, while the controller erases and may re-enumerate.
-        midiManager->closeOutputDevice (deviceName);
-    }
-    else if (midiManager->isOutputDevicePresent (deviceName))
-    {
+        // An emergency update waits for its port from now on, if it must.
         startStreaming();
+        return;
     }
+
+    // An image streamed into flash that was never erased is never valid: when no
+    // output takes the erase request, the update ends here.
+    if (! midiManager->sendMessage (deviceName, juce::MidiMessage (eraseRequest.getRawDataPointer(), eraseRequest.size(), 0.0)))
+    {
+        midiManager->closeOutputDevice (deviceName);
+        reportFinalStatus (statusDeviceOffline);
+        return;
+    }
+
+    eraseSentAtMs = juce::Time::getMillisecondCounterHiRes();
+    startTimer (eraseWaitTimerID, eraseWaitMs);
+
+    // Closed during the wait, while the controller erases and may re-enumerate.
+    midiManager->closeOutputDevice (deviceName);
 }
 
 void FirmwareSysexSender::startStreaming()
 {
     lastBlockAtMs = juce::Time::getMillisecondCounterHiRes();
+    streamStartedAtMs = lastBlockAtMs;
     startTimer (sendTimerID, update->getBlockInterval());
 }
 
@@ -119,47 +130,74 @@ void FirmwareSysexSender::sendTick()
     if (getTimerInterval (sendTimerID) != interval)
         startTimer (sendTimerID, interval);
 
-    if (! midiManager->isOutputDevicePresent (update->getDeviceName()))
+    if (currentBlock >= update->getNumBlocks())
     {
-        // Before the first block a missing port is waited for silently.
-        if (currentBlock != 0)
+        // Every block went to an open output: the controller has the whole image,
+        // even if it has already reset and its port is gone.
+        stopTimer (sendTimerID);
+        reportProgress (1.0);
+        midiManager->removeListener (this);
+        reportFinalStatus (statusCompleted);
+        return;
+    }
+
+    if (hasLostStream())
+    {
+        reportFinalStatus (statusDeviceOffline);
+        return;
+    }
+
+    sendNextBlock();
+}
+
+void FirmwareSysexSender::sendNextBlock()
+{
+    const auto deviceName = update->getDeviceName();
+
+    if (! midiManager->isOutputDevicePresent (deviceName) || ! sendToDevice (update->getBlock ((int) currentBlock)))
+    {
+        // Listed or not, nothing took the block and nothing is counted. Once blocks
+        // have gone out the stream is broken; before, the port is waited for, for
+        // a while.
+        if (currentBlock != 0 || hasElapsedSince (streamStartedAtMs, reconnectTimeoutMs))
             reportFinalStatus (statusDeviceOffline);
 
         return;
     }
 
-    if (currentBlock < update->getNumBlocks())
-    {
-        if (! sendToDevice (update->getBlock ((int) currentBlock)))
-        {
-            // Listed, yet no open output took the block: nothing is counted. Once
-            // blocks have gone out, the stream is broken and that is reported.
-            if (currentBlock != 0)
-                reportFinalStatus (statusDeviceOffline);
+    if (currentBlock == 0)
+        streamIdentifiers = midiManager->getOpenOutputIdentifiers (deviceName);
 
-            return;
-        }
+    lastBlockAtMs = juce::Time::getMillisecondCounterHiRes();
+    const double progress = (double) currentBlock / (double) update->getNumBlocks();
+    ++currentBlock;
+    reportProgress (progress);
+}
 
-        lastBlockAtMs = juce::Time::getMillisecondCounterHiRes();
-        const double progress = (double) currentBlock / (double) update->getNumBlocks();
-        ++currentBlock;
-        reportProgress (progress);
-        return;
-    }
+bool FirmwareSysexSender::hasLostStream() const
+{
+    if (currentBlock == 0)
+        return false;
 
-    stopTimer (sendTimerID);
-    reportProgress (1.0);
-    midiManager->removeListener (this);
-    reportFinalStatus (statusCompleted);
+    // A port that vanished and came back between two polls is open under a new
+    // identifier, or not open at all until the manager reopens it.
+    return streamLost || midiManager->getOpenOutputIdentifiers (update->getDeviceName()) != streamIdentifiers;
+}
+
+void FirmwareSysexSender::midiOutputDeviceDisconnected (juce::StringArray deviceNames)
+{
+    if (currentBlock != 0 && deviceNames.contains (update->getDeviceName()))
+        streamLost = true;
 }
 
 bool FirmwareSysexSender::sendToDevice (const juce::Array<char>& bytes)
 {
     const auto deviceName = update->getDeviceName();
 
-    // The port may have been closed for the erase wait and not been listed when
-    // the wait ended; the manager never reopens a port closed on request.
-    if (! midiManager->isOutputDeviceOpen (deviceName))
+    // Before the first block the port may have been closed for the erase wait and
+    // not been listed when the wait ended; the manager never reopens a port closed
+    // on request. After it, only the outputs that took the first block will do.
+    if (currentBlock == 0 && ! midiManager->isOutputDeviceOpen (deviceName))
         midiManager->openOutputDevice (deviceName);
 
     if (! midiManager->isOutputDeviceOpen (deviceName) || bytes.isEmpty())

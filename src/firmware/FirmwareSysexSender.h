@@ -13,6 +13,15 @@
     Timing alone paces the stream; the controller answers nothing. A block counts
     as sent only once an open output under the update's port name has taken it.
 
+    Once the first block has gone out, the stream belongs to the outputs that took
+    it: if one of them is lost (the manager reports the port disconnected, or it
+    is no longer open under the same identifier) while blocks remain, the
+    controller has lost the start of the image, and the transfer ends with
+    "Device Offline" even if a port of that name is back by the next tick. Before
+    the first block the port may come and go; it is waited for, but only for the
+    reconnect timeout. Once every block has gone out, the transfer is complete
+    whatever becomes of the port: a controller may reset at its last byte.
+
     Everything runs on the message thread. The update must outlive the sender.
     A listener may drop the last reference to the sender from within the
     "Completed" and "Device Offline" notifications: the sender touches none of its
@@ -51,18 +60,23 @@ public:
     /** The erase wait has ended; the stream begins. Normal updates only. */
     static const char* const statusStarted;
 
-    /** Every block has been sent. */
+    /** How long the port is waited for before the first block, in milliseconds. */
+    static constexpr int defaultReconnectTimeoutMs = 30000;
+
+    /** Every block has been handed to an open output. */
     static const char* const statusCompleted;
 
-    /** The update's port is no longer listed by the system after at least one
-        block, or it refused a block. Repeated on every tick until stopped. */
+    /** The transfer failed: no output took the erase request; the port was lost
+        or refused a block after the first; or no block went out within the
+        reconnect timeout. Repeated on every tick until stopped. */
     static const char* const statusDeviceOffline;
 
     /** Starts nothing and touches no port. The listener may be null. */
     FirmwareSysexSender (FirmwareUpdate* update,
                          const MidiManager::Ptr& midiManager,
                          Listener* listener,
-                         int eraseWaitMs = defaultEraseWaitMs);
+                         int eraseWaitMs = defaultEraseWaitMs,
+                         int reconnectTimeoutMs = defaultReconnectTimeoutMs);
     ~FirmwareSysexSender() override;
 
     /** Begins the transfer. Called once. Message thread. */
@@ -77,16 +91,23 @@ public:
     /** Message thread. */
     void timerCallback (int timerID) override;
 
-    // Incoming messages and port notifications are of no interest while sending.
+    /** Marks the stream lost when the update's port is among the names and blocks
+        have gone out; the next tick reports it. Message thread. */
+    void midiOutputDeviceDisconnected (juce::StringArray deviceNames) override;
+
+    // Incoming messages and the other port notifications are of no interest.
     void handleIncomingMidiMessage (juce::MidiInput*, const juce::MidiMessage&) override {}
     void midiInputDeviceDisconnected (juce::StringArray) override {}
-    void midiOutputDeviceDisconnected (juce::StringArray) override {}
     void midiInputDeviceReconnected (juce::StringArray) override {}
     void midiOutputDeviceReconnected (juce::StringArray) override {}
 
 private:
     void endEraseWait();
     void sendTick();
+    void sendNextBlock();
+
+    /** True once blocks went out and an output that took them is gone. */
+    bool hasLostStream() const;
 
     /** Sends the bytes to the update's port, opening it first when it is listed
         but not open. True only when an open output took them. */
@@ -110,11 +131,18 @@ private:
     MidiManager::Ptr midiManager;
     unsigned currentBlock = 0;
     const int eraseWaitMs;
+    const int reconnectTimeoutMs;
+
+    // The outputs that took the first block, and whether one of them was reported
+    // disconnected since.
+    juce::StringArray streamIdentifiers;
+    bool streamLost = false;
 
     // When the erase request went out, and when the last block went out (or the
     // stream was started): the timer is trusted for pacing, but never blindly.
     double eraseSentAtMs = 0.0;
     double lastBlockAtMs = 0.0;
+    double streamStartedAtMs = 0.0; // the reconnect timeout counts from here
 
     JUCE_DECLARE_NON_COPYABLE_WITH_LEAK_DETECTOR (FirmwareSysexSender)
 };

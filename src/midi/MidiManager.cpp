@@ -181,6 +181,18 @@ bool MidiManager::isOutputDeviceOpen (const juce::String& name) const
                         [&] (const OutputDevice& o) { return o.name == name; });
 }
 
+juce::StringArray MidiManager::getOpenOutputIdentifiers (const juce::String& name) const
+{
+    const juce::ScopedLock sl (lock);
+
+    juce::StringArray identifiers;
+    for (const auto& o : outputDevices)
+        if (o.name == name)
+            identifiers.add (o.device->getDeviceInfo().identifier);
+
+    return identifiers;
+}
+
 bool MidiManager::isInputDevicePresent (const juce::String& name) const
 {
     return listContains (service->getInputDevices(), name);

@@ -85,6 +85,11 @@ public:
     bool isInputDeviceOpen (const juce::String& name) const;
     bool isOutputDeviceOpen (const juce::String& name) const;
 
+    /** The identifiers of the open outputs with this name, in the order they were
+        opened; empty when none is open. A port that vanished and came back is
+        reopened under the identifier the system gives it then. */
+    juce::StringArray getOpenOutputIdentifiers (const juce::String& name) const;
+
     /** True when the system lists an input of this name now. */
     bool isInputDevicePresent (const juce::String& name) const;
 

@@ -111,6 +111,31 @@ void VirtualMidiService::unplugDevice (const juce::String& name)
 void VirtualMidiService::addInput (const juce::String& name) { addPort (inputs, name, "in"); }
 void VirtualMidiService::addOutput (const juce::String& name) { addPort (outputs, name, "out"); }
 
+void VirtualMidiService::unplugPorts (const juce::String& inputIdentifier, const juce::String& outputIdentifier)
+{
+    const std::lock_guard<std::mutex> sl (portsLock);
+
+    const auto removeById = [] (std::vector<Port>& ports, const juce::String& identifier) {
+        ports.erase (std::remove_if (ports.begin(), ports.end(), [&] (const Port& p) { return p.info.identifier == identifier; }),
+                     ports.end());
+    };
+
+    removeById (inputs, inputIdentifier);
+    removeById (outputs, outputIdentifier);
+}
+
+juce::StringArray VirtualMidiService::getOutputIdentifiers (const juce::String& name) const
+{
+    const std::lock_guard<std::mutex> sl (portsLock);
+
+    juce::StringArray identifiers;
+    for (const auto& p : outputs)
+        if (p.info.name == name)
+            identifiers.add (p.info.identifier);
+
+    return identifiers;
+}
+
 void VirtualMidiService::removeInput (const juce::String& name)
 {
     const std::lock_guard<std::mutex> sl (portsLock);
@@ -171,6 +196,22 @@ void VirtualMidiService::setOpenFails (const juce::String& name, bool shouldFail
         failingOpens.insert (name);
     else
         failingOpens.erase (name);
+}
+
+void VirtualMidiService::setPortReceiver (const juce::String& outputIdentifier, DeviceReceiver receiver)
+{
+    const std::lock_guard<std::mutex> sl (portsLock);
+    portReceivers[outputIdentifier] = std::move (receiver);
+}
+
+void VirtualMidiService::setSendRefusal (const juce::String& name, SendRefusal refuses)
+{
+    const std::lock_guard<std::mutex> sl (portsLock);
+
+    if (refuses)
+        sendRefusals[name] = std::move (refuses);
+    else
+        sendRefusals.erase (name);
 }
 
 //==============================================================================
@@ -235,7 +276,19 @@ std::unique_ptr<MidiService::Output> VirtualMidiService::openOutput (const juce:
 bool VirtualMidiService::sendToDevice (const juce::MidiDeviceInfo& port, const void* data, size_t numBytes)
 {
     DeviceReceiver receiver;
+    SendRefusal refuses;
     juce::MemoryBlock bytes (data, numBytes);
+
+    {
+        const std::lock_guard<std::mutex> sl (portsLock);
+        const auto it = sendRefusals.find (port.name);
+
+        if (it != sendRefusals.end())
+            refuses = it->second;
+    }
+
+    if (refuses && refuses (bytes))
+        return false;
 
     {
         const std::lock_guard<std::mutex> sl (portsLock);
@@ -246,8 +299,12 @@ bool VirtualMidiService::sendToDevice (const juce::MidiDeviceInfo& port, const v
 
         sentLogs[port.name].push_back ({ bytes, juce::Time::getMillisecondCounterHiRes() });
 
+        const auto own = portReceivers.find (port.identifier);
         const auto it = receivers.find (port.name);
-        if (it != receivers.end())
+
+        if (own != portReceivers.end())
+            receiver = own->second;
+        else if (it != receivers.end())
             receiver = it->second;
     }
 

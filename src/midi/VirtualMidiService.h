@@ -60,6 +60,11 @@ public:
     /** Sets (or clears, with an empty function) the device side of this output name. */
     void setDeviceReceiver (const juce::String& name, DeviceReceiver receiver);
 
+    /** Gives the one output with this identifier a device side of its own, in
+        place of its name's: a second device listed under the same name. An empty
+        function makes it a device that takes everything and does nothing with it. */
+    void setPortReceiver (const juce::String& outputIdentifier, DeviceReceiver receiver);
+
     /** Queues a message from the device; it is delivered to every open, started
         input of this name on the service's MIDI input thread, never on the
         caller's, in the order queued. */
@@ -77,6 +82,20 @@ public:
 
     /** Makes opening ports of this name fail (or succeed again). */
     void setOpenFails (const juce::String& name, bool shouldFail);
+
+    /** Decides, for each send to outputs of this name, whether the system refuses
+        it: a refused send reaches neither the log nor the device, and the output
+        reports failure. Called with the bytes on the sending thread, with no lock
+        of the service held. An empty function refuses nothing. */
+    using SendRefusal = std::function<bool (const juce::MemoryBlock&)>;
+    void setSendRefusal (const juce::String& name, SendRefusal refuses);
+
+    /** The identifiers of the outputs listed under this name now. */
+    juce::StringArray getOutputIdentifiers (const juce::String& name) const;
+
+    /** The one input and output with these identifiers vanish; others of the same
+        name stay: one of two same-named devices is unplugged. */
+    void unplugPorts (const juce::String& inputIdentifier, const juce::String& outputIdentifier);
 
     //==============================================================================
     juce::Array<juce::MidiDeviceInfo> getInputDevices() override;
@@ -113,8 +132,10 @@ private:
     mutable std::mutex portsLock;
     std::vector<Port> inputs, outputs;
     std::map<juce::String, DeviceReceiver> receivers;
+    std::map<juce::String, DeviceReceiver> portReceivers; // by identifier
     std::map<juce::String, std::vector<SentMessage>> sentLogs;
     std::set<juce::String> failingOpens;
+    std::map<juce::String, SendRefusal> sendRefusals;
     int nextPortNumber = 1;
 
     // Held while a message is delivered and while inputs start, stop, open or

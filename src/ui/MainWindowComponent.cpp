@@ -253,9 +253,16 @@ void MainWindowComponent::beginUpdate()
 {
     progressValue = 0.0;
 
-    if (engine->startUpdate())
+    // The form the window shows is the one that runs, whatever the engine selected meanwhile.
+    if (engine->startUpdate (emergencySelected))
     {
         updateButton->setEnabled (false);
+    }
+    else if (engine->getLastStartRefusal() == ApplicationEngine::controllerBusy)
+    {
+        alerts->showNotice ("Controller Busy",
+                            "Another copy of QB4II Firmware Updater is updating this QB4 II. "
+                            "Wait until that update has ended, then try again.");
     }
     else
     {

@@ -67,6 +67,7 @@ namespace
     {
         static constexpr int interval = 2;
         static constexpr int eraseWait = 30;
+        int reconnectTimeout = 5000;
 
         std::shared_ptr<VirtualMidiService> service = std::make_shared<VirtualMidiService>();
         MidiManager::Ptr manager = new MidiManager (service);
@@ -95,7 +96,7 @@ namespace
         void start (FirmwareUpdate* u)
         {
             update = u;
-            sender = new FirmwareSysexSender (update.get(), manager, &listener, eraseWait);
+            sender = new FirmwareSysexSender (update.get(), manager, &listener, eraseWait, reconnectTimeout);
             sender->startSending();
         }
 
@@ -210,17 +211,6 @@ TEST_F (FirmwareSysexSenderTest, StopDuringTheEraseWaitMeansNoStartedEver)
     EXPECT_EQ (received.size(), 1u) << "only the erase request should have gone out";
 }
 
-TEST_F (FirmwareSysexSenderTest, EmergencyUpdateWithoutItsPortStallsSilently)
-{
-    service->unplugDevice (port);
-    startEmergency();
-    service->plugDevice (port);
-
-    pumpFor (50 * interval);
-    EXPECT_TRUE (listener.events.empty());
-    EXPECT_TRUE (received.empty());
-}
-
 TEST_F (FirmwareSysexSenderTest, EmergencyUpdateSendsItsFirstBlockOneIntervalAfterStarting)
 {
     const int slowInterval = 40;
@@ -300,3 +290,89 @@ TEST_F (FirmwareSysexSenderTest, ListenerMayReleaseTheSenderFromTheFinalReports)
     ASSERT_TRUE (service->waitUntilDelivered());
     pumpFor (5 * MidiManager::pollIntervalMs);
 }
+
+namespace
+{
+    /** What happens to the controller's port once the device has received a given
+        number of sends (the erase request counts as one). */
+    enum class PortEvent
+    {
+        dropAndReturn,   ///< vanishes and is listed again at once, under a new identifier
+        reset,           ///< vanishes for good
+        refuseNextSend,  ///< takes nothing more
+        refuseEverything ///< refuses every send from the start
+    };
+
+    struct StreamEnding
+    {
+        const char* name;
+        bool emergency;
+        PortEvent event;
+        size_t afterSends;       ///< ignored for refuseEverything
+        const char* finalStatus; ///< the one final status reported
+        size_t sendsReceived;    ///< by the device, in all
+    };
+
+    std::ostream& operator<< (std::ostream& os, const StreamEnding& e) { return os << e.name; }
+
+    struct FirmwareSysexSenderEnding : FirmwareSysexSenderTest
+        , ::testing::WithParamInterface<StreamEnding>
+    {
+    };
+} // namespace
+
+TEST_P (FirmwareSysexSenderEnding, EndsWithTheRightStatusAndNothingSentAfterIt)
+{
+    const auto& row = GetParam();
+    reconnectTimeout = 100;
+
+    if (row.event == PortEvent::refuseEverything)
+        service->setSendRefusal (port, [] (const juce::MemoryBlock&) { return true; });
+
+    onReceive = [&] {
+        if (row.event == PortEvent::refuseEverything || received.size() != row.afterSends)
+            return;
+
+        if (row.event == PortEvent::refuseNextSend)
+        {
+            service->setSendRefusal (port, [] (const juce::MemoryBlock&) { return true; });
+            return;
+        }
+
+        service->unplugDevice (port);
+        if (row.event == PortEvent::dropAndReturn)
+            service->plugDevice (port);
+    };
+
+    row.emergency ? startEmergency() : startNormal();
+
+    const auto ended = [&] {
+        return completed() || listener.count (FirmwareSysexSender::statusDeviceOffline) > 0;
+    };
+    ASSERT_TRUE (pumpUntil (ended)) << "received " << received.size();
+
+    // Whatever ended the transfer, no block follows the report.
+    pumpFor (5 * interval);
+    sender->stopSending();
+    const juce::String finalStatus (row.finalStatus);
+    EXPECT_EQ (listener.statuses[listener.statuses.size() - 1], finalStatus);
+    EXPECT_EQ (listener.count (finalStatus == FirmwareSysexSender::statusCompleted ? FirmwareSysexSender::statusDeviceOffline
+                                                                                   : FirmwareSysexSender::statusCompleted),
+               0);
+    EXPECT_EQ (received.size(), row.sendsReceived);
+}
+
+// An erase request, then 20 blocks; an emergency update has no erase request.
+INSTANTIATE_TEST_SUITE_P (
+    Rows,
+    FirmwareSysexSenderEnding,
+    ::testing::Values (
+        StreamEnding { "DropAndReturnAfterBlockThree", false, PortEvent::dropAndReturn, 1 + 4, "Device Offline", 1 + 4 },
+        StreamEnding { "EmergencyDropAndReturnAfterBlockThree", true, PortEvent::dropAndReturn, 4, "Device Offline", 4 },
+        StreamEnding { "ResetAtTheLastByte", false, PortEvent::reset, 1 + smallImageBlocks, "Completed", 1 + smallImageBlocks },
+        StreamEnding { "EmergencyResetAtTheLastByte", true, PortEvent::reset, smallImageBlocks, "Completed", smallImageBlocks },
+        StreamEnding { "RefusedEraseRequest", false, PortEvent::refuseEverything, 0, "Device Offline", 0 },
+        StreamEnding { "RefusedBlockFive", false, PortEvent::refuseNextSend, 1 + 5, "Device Offline", 1 + 5 },
+        StreamEnding { "NeverBackAfterTheEraseWait", false, PortEvent::reset, 1, "Device Offline", 1 },
+        StreamEnding { "EmergencyNeverAnyBlock", true, PortEvent::refuseEverything, 0, "Device Offline", 0 }),
+    [] (const ::testing::TestParamInfo<StreamEnding>& p) { return std::string (p.param.name); });

@@ -1,0 +1,25 @@
+#include "app/QuitGuard.h"
+
+const char* const QuitGuard::questionTitle = "QB4II Firmware Updater";
+const char* const QuitGuard::questionMessage =
+    "Update in progress. Exiting the application while an update is in progress will leave the QB4II in an unusable state.";
+
+QuitGuard::QuitGuard (ApplicationEngine::Ptr e, Ask a)
+    : engine (std::move (e))
+    , ask (std::move (a))
+{
+}
+
+bool QuitGuard::mayQuit()
+{
+    if (engine == nullptr || ! engine->isUpdating())
+        return true;
+
+    // A second request (the close button again, another signal) while the
+    // question is open is answered by the question itself.
+    if (asking)
+        return false;
+
+    const juce::ScopedValueSetter<bool> askingNow (asking, true);
+    return ask (questionTitle, questionMessage);
+}

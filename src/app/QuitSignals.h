@@ -1,0 +1,31 @@
+#pragma once
+
+#include <functional>
+#include <memory>
+
+/**
+    Turns the signals that ask a program to end, SIGINT (Ctrl+C in a terminal) and
+    SIGTERM (logout, kill), into a call on the message thread, so that they reach
+    the same quit guard as the window's close button instead of ending the
+    program in the middle of an update.
+
+    The handlers only write a byte to a pipe; the message loop reads it. Linux
+    only: elsewhere nothing is installed. One instance at a time; create and
+    destroy it on the message thread, once the message manager exists. The
+    handlers in place before are restored on destruction.
+*/
+class QuitSignals final
+{
+public:
+    /** Installs the handlers. The callback runs on the message thread, once per
+        signal received (signals arriving together may be merged into one call). */
+    explicit QuitSignals (std::function<void()> onQuitRequested);
+    ~QuitSignals();
+
+    QuitSignals (const QuitSignals&) = delete;
+    QuitSignals& operator= (const QuitSignals&) = delete;
+
+private:
+    struct Pimpl;
+    std::unique_ptr<Pimpl> pimpl; // null when nothing was installed
+};

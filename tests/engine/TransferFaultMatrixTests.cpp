@@ -1,0 +1,362 @@
+// The transfer's fault matrix: the whole chain (engine, detection, sender, MIDI
+// manager, in-process MIDI system, controller emulator) at shortened timing, one
+// row per fault, update form and moment. Every row checks its own ending and the
+// promises that hold for all of them:
+//   - "Completed" only when the controller verified the whole image;
+//   - no "Update Error" once every block reached the controller;
+//   - between the update's start and its last block the controller's port carries
+//     the erase request and the image's slices, in order, and nothing else.
+
+#include "app/QuitGuard.h"
+#include "app/QuitSignals.h"
+#include "emulator/ControllerEmulator.h"
+#include "emulator/VirtualControllerAdapter.h"
+#include "engine/ApplicationEngine.h"
+#include "firmware/DeviceMessages.h"
+#include "firmware/DevicePortNames.h"
+#include "midi/VirtualMidiService.h"
+#include "support/RecordingEngineListener.h"
+#include "support/TestHelpers.h"
+
+#include <gtest/gtest.h>
+
+#include <atomic>
+#include <csignal>
+#include <thread>
+
+using testing_support::pumpFor;
+using testing_support::pumpUntil;
+using testing_support::RecordingEngineListener;
+
+namespace
+{
+    enum class Form
+    {
+        normal,
+        emergency
+    };
+
+    enum class Fault
+    {
+        none,
+        unplugDuringEraseWait,     ///< the ports vanish at the erase request; back after awayMs (negative: never)
+        unplugAfterBursts,         ///< the ports vanish once `bursts` slices arrived; back after awayMs (negative: never)
+        backUnderAlternateName,    ///< as unplugAfterBursts, returning under the other accepted name
+        unplugAfterCompletion,     ///< the controller is unplugged once "Completed" was reported
+        resetAtLastByte,           ///< the controller resets the moment the last byte arrives
+        portNeverListed,           ///< the controller is gone before the update starts
+        refuseEraseRequest,        ///< the system refuses the erase request
+        refuseSlice,               ///< the system refuses slice number `bursts`
+        unrelatedMidi,             ///< the controller sends clock and notes with every slice
+        identityReplyStorm,        ///< identity replies arrive throughout the stream
+        secondSameNamedUnplugged,  ///< a second controller of the same name is unplugged mid-stream
+        secondInstanceStarts,      ///< another updater on the same system tries to start mid-stream
+        quitRequested,             ///< the user asks to quit mid-stream and cancels
+        sigterm,                   ///< SIGTERM mid-stream; the user cancels the question
+        sigint,                    ///< SIGINT mid-stream; the user cancels the question
+        emergencyFlagClearedFirst  ///< the engine's emergency flag is cleared before the user's start
+    };
+
+    struct Row
+    {
+        const char* name;
+        Form form;
+        Fault fault;
+        int bursts = 0;    ///< the moment: slices arrived (574 in all)
+        int awayMs = -1;   ///< how long the ports stay away; negative: never back
+        bool completes = false;
+    };
+
+    std::ostream& operator<< (std::ostream& os, const Row& row) { return os << row.name; }
+
+    constexpr int numBlocks = 574;
+
+    struct TransferFaultMatrix : ::testing::TestWithParam<Row>
+    {
+        // An erase wait long enough for the unplug-during-erase rows to land in it,
+        // and a reconnect timeout the never-back rows wait out.
+        static FirmwareTiming timing() { return { 256, 1, 40, 400 }; }
+
+        static constexpr int endDeadlineMs = 60000; // only catches a hang
+
+        static ControllerEmulator::Config emulatorConfig (const Row& row)
+        {
+            ControllerEmulator::Config config;
+            config.resetDelayMs = row.fault == Fault::resetAtLastByte ? 0 : 20;
+            config.resetDurationMs = 150;
+            config.faults.mixUnrelatedMidi = row.fault == Fault::unrelatedMidi;
+
+            if (row.fault == Fault::unplugDuringEraseWait)
+                config.faults.unplugDuringEraseWaitMs = row.awayMs < 0 ? 600000 : row.awayMs;
+
+            if (row.fault == Fault::unplugAfterBursts || row.fault == Fault::backUnderAlternateName)
+            {
+                config.faults.unplugAfterBursts = row.bursts;
+                config.faults.unplugAfterBurstsForMs = row.awayMs;
+                config.faults.comeBackUnderAlternateName = row.fault == Fault::backUnderAlternateName;
+            }
+
+            return config;
+        }
+
+        const Row& row = GetParam();
+        std::shared_ptr<VirtualMidiService> service = std::make_shared<VirtualMidiService>();
+        MidiManager::Ptr manager = new MidiManager (service);
+        ControllerEmulator emulator { emulatorConfig (row) };
+        VirtualControllerAdapter adapter { *service, emulator };
+        ApplicationEngine::Ptr engine = new ApplicationEngine (manager, timing());
+        RecordingEngineListener listener;
+
+        size_t logAtStart = 0;
+        size_t burstsAtStart = 0;
+
+        void SetUp() override { engine->addListener (&listener); }
+
+        void TearDown() override
+        {
+            engine->removeListener (&listener);
+            engine = nullptr;
+        }
+
+        const juce::String port = deviceMidiPortName;
+
+        bool hasState (int s) const { return std::find (listener.states.begin(), listener.states.end(), s) != listener.states.end(); }
+        bool ended() const { return hasState (ApplicationEngine::complete) || ! listener.errors.empty(); }
+        int slicesArrived() const { return (int) (emulator.getBursts().size() - burstsAtStart); }
+
+        static juce::MemoryBlock block (int k)
+        {
+            const auto offset = (size_t) k * 256;
+            return { firmwareImage + offset, std::min<size_t> (256, (size_t) firmwareImageSize - offset) };
+        }
+
+        /** The controller is found, and read unless it is in its bootloader. */
+        void plugIn()
+        {
+            if (row.form == Form::emergency)
+                emulator.powerUpInBootloader();
+            else
+                emulator.powerUp();
+
+            ASSERT_TRUE (pumpUntil ([&] { return engine->getState().deviceName.isNotEmpty(); }));
+
+            if (row.form == Form::normal)
+            {
+                ASSERT_TRUE (pumpUntil ([&] { return ! listener.versions.empty() && listener.versions.back() == 1.0; }));
+            }
+        }
+
+        void start()
+        {
+            logAtStart = service->getSentLog (port).size();
+            burstsAtStart = emulator.getBursts().size();
+            listener.states.clear();
+            ASSERT_TRUE (engine->startUpdate (row.form == Form::emergency));
+        }
+
+        bool waitForSlices (int n) { return pumpUntil ([&] { return slicesArrived() >= n || ended(); }, endDeadlineMs); }
+
+        /** From the update's start to its last slice, the port carried the erase
+            request (normal form only, first) and the image's slices in order; a
+            slice may repeat where two same-named outputs each took it. After the
+            update only detection speaks, with identity requests. */
+        void expectOnlyTheUpdateOnThePort()
+        {
+            const auto log = service->getSentLog (port);
+            const juce::MemoryBlock erase (eraseRequestMessage.data(), eraseRequestMessage.size());
+            const juce::MemoryBlock identityRequest (identityRequestMessage.data(), identityRequestMessage.size());
+
+            auto last = log.size();
+            while (last > logAtStart && log[last - 1].bytes == identityRequest)
+                --last;
+
+            int next = 0;
+            for (size_t i = logAtStart; i < last; ++i)
+            {
+                const auto& bytes = log[i].bytes;
+
+                if (i == logAtStart && row.form == Form::normal)
+                {
+                    ASSERT_EQ (bytes, erase) << "the update did not begin with the erase request";
+                    continue;
+                }
+
+                if (next > 0 && bytes == block (next - 1))
+                    continue;
+
+                ASSERT_LT (next, numBlocks) << "message " << i - logAtStart << " follows the last slice";
+                ASSERT_EQ (bytes, block (next)) << "message " << i - logAtStart << " of the update is not slice " << next;
+                ++next;
+            }
+        }
+    };
+} // namespace
+
+TEST_P (TransferFaultMatrix, EndsAsExpectedAndKeepsItsPromises)
+{
+    ASSERT_NO_FATAL_FAILURE (plugIn());
+
+    // Set up what must be in place before the start.
+    ApplicationEngine::Ptr otherEngine;
+
+    const auto fault = row.fault;
+
+    if (fault == Fault::portNeverListed)
+    {
+        emulator.powerDown();
+    }
+    else if (fault == Fault::refuseEraseRequest)
+    {
+        service->setSendRefusal (port, [] (const juce::MemoryBlock& b) {
+            return b == juce::MemoryBlock (eraseRequestMessage.data(), eraseRequestMessage.size());
+        });
+    }
+    else if (fault == Fault::refuseSlice)
+    {
+        service->setSendRefusal (port, [&] (const juce::MemoryBlock& b) { return b == block (row.bursts); });
+    }
+    else if (fault == Fault::secondSameNamedUnplugged)
+    {
+        // Another controller, listed under the same name, that takes what it is sent.
+        service->plugDevice (port);
+        service->setPortReceiver (service->getOutputIdentifiers (port)[1], {});
+    }
+    else if (fault == Fault::secondInstanceStarts)
+    {
+        otherEngine = new ApplicationEngine (new MidiManager (service), timing());
+        ASSERT_TRUE (pumpUntil ([&] { return otherEngine->getState().firmwareVersion.load() == 1.0; }));
+    }
+    else if (fault == Fault::emergencyFlagClearedFirst)
+    {
+        // The user chose the emergency form and powered the controller up in its
+        // bootloader; the loss of its port cleared the engine's selection.
+        engine->setEmergencyMode (true);
+        emulator.powerUpInBootloader();
+        ASSERT_TRUE (pumpUntil ([&] { return ! engine->getState().emergencyMode && engine->getState().deviceName.isNotEmpty(); }));
+    }
+
+    // The window hands the engine the form it shows.
+    ASSERT_NO_FATAL_FAILURE (start());
+
+    // Act at the row's moment.
+    int questions = 0;
+    bool quitAllowed = false;
+    QuitGuard guard (engine, [&] (const juce::String&, const juce::String&) {
+        ++questions;
+        return false;
+    });
+    std::unique_ptr<QuitSignals> signals;
+    std::atomic<bool> storming { false };
+    std::thread storm;
+
+    if (fault == Fault::unplugAfterCompletion)
+    {
+        ASSERT_TRUE (pumpUntil ([&] { return ended(); }, endDeadlineMs));
+        emulator.powerDown();
+    }
+    else if (fault == Fault::identityReplyStorm)
+    {
+        storming = true;
+        storm = std::thread ([&] {
+            const auto reply = ControllerEmulator::buildIdentityReply ({ { 1, 0, 0 } });
+            while (storming)
+            {
+                service->sendFromDevice (port, juce::MidiMessage (reply.getData(), (int) reply.getSize()));
+                std::this_thread::sleep_for (std::chrono::milliseconds (1));
+            }
+        });
+    }
+    else if (fault == Fault::secondSameNamedUnplugged)
+    {
+        ASSERT_TRUE (waitForSlices (row.bursts));
+        const auto identifiers = service->getOutputIdentifiers (port);
+        ASSERT_EQ (identifiers.size(), 2);
+        // The second controller's ports were listed last.
+        service->unplugPorts (service->getInputDevices().getLast().identifier, identifiers[1]);
+    }
+    else if (fault == Fault::secondInstanceStarts)
+    {
+        ASSERT_TRUE (waitForSlices (row.bursts));
+        EXPECT_FALSE (otherEngine->startUpdate (false)) << "a second updater started on a port being written";
+        EXPECT_EQ (otherEngine->getLastStartRefusal(), ApplicationEngine::controllerBusy);
+    }
+    else if (fault == Fault::quitRequested)
+    {
+        ASSERT_TRUE (waitForSlices (row.bursts));
+        quitAllowed = guard.mayQuit();
+    }
+    else if (fault == Fault::sigterm || fault == Fault::sigint)
+    {
+        signals = std::make_unique<QuitSignals> ([&] { quitAllowed = guard.mayQuit(); });
+        ASSERT_TRUE (waitForSlices (row.bursts));
+        std::raise (fault == Fault::sigterm ? SIGTERM : SIGINT);
+        ASSERT_TRUE (pumpUntil ([&] { return questions > 0; })) << "the signal did not reach the quit guard";
+    }
+
+    const bool endedInTime = pumpUntil ([&] { return ended(); }, endDeadlineMs);
+    storming = false;
+    if (storm.joinable())
+        storm.join();
+    ASSERT_TRUE (endedInTime) << "the update never ended; " << slicesArrived() << " slices arrived";
+
+    // Whatever follows the ending (re-detection) has had time to run.
+    pumpFor (50);
+
+    const bool completed = hasState (ApplicationEngine::complete);
+    EXPECT_EQ (completed, row.completes) << "errors " << listener.errors.size() << ", slices " << slicesArrived();
+    EXPECT_EQ (listener.errors, row.completes ? std::vector<int> {} : std::vector<int> { ApplicationEngine::deviceOfflineError });
+    EXPECT_FALSE (engine->isUpdating());
+
+    // The promises.
+    if (completed)
+    {
+        EXPECT_GE (emulator.getCounts().imagesAccepted, 1) << "\"Completed\" without a verified image";
+    }
+    if (slicesArrived() >= numBlocks)
+    {
+        EXPECT_TRUE (listener.errors.empty()) << "\"Update Error\" after every block reached the controller";
+    }
+    expectOnlyTheUpdateOnThePort();
+
+    if (fault == Fault::quitRequested || fault == Fault::sigterm || fault == Fault::sigint)
+    {
+        EXPECT_EQ (questions, 1);
+        EXPECT_FALSE (quitAllowed);
+    }
+
+    // However it ended, the update gave its claim on the port up.
+    EXPECT_FALSE (PortUpdateLock::isClaimed (port));
+}
+
+INSTANTIATE_TEST_SUITE_P (
+    Rows,
+    TransferFaultMatrix,
+    ::testing::Values (
+        //   name                                   form             fault                              bursts away  completes
+        Row { "Normal",                             Form::normal,    Fault::none,                       0,     -1,   true },
+        Row { "Emergency",                          Form::emergency, Fault::none,                       0,     -1,   true },
+        Row { "UnplugDuringEraseWaitBackInTime",    Form::normal,    Fault::unplugDuringEraseWait,      0,     20,   true },
+        Row { "UnplugDuringEraseWaitNeverBack",     Form::normal,    Fault::unplugDuringEraseWait,      0,     -1,   false },
+        Row { "UnplugAfterBlockOne",                Form::normal,    Fault::unplugAfterBursts,          1,     150,  false },
+        Row { "UnplugMidStreamNeverBack",           Form::normal,    Fault::unplugAfterBursts,          287,   -1,   false },
+        Row { "UnplugBeforeTheLastBlock",           Form::normal,    Fault::unplugAfterBursts,          573,   150,  false },
+        Row { "UnplugAfterCompletion",              Form::normal,    Fault::unplugAfterCompletion,      0,     -1,   true },
+        Row { "ResetAtTheLastByte",                 Form::normal,    Fault::resetAtLastByte,            0,     -1,   true },
+        Row { "QuickDropAndReturnMidStream",        Form::normal,    Fault::unplugAfterBursts,          100,   1,    false },
+        Row { "BackUnderTheOtherNameMidStream",     Form::normal,    Fault::backUnderAlternateName,     100,   20,   false },
+        Row { "RefusedEraseRequest",                Form::normal,    Fault::refuseEraseRequest,         0,     -1,   false },
+        Row { "RefusedSliceMidStream",              Form::normal,    Fault::refuseSlice,                300,   -1,   false },
+        Row { "UnrelatedMidiDuringTheStream",       Form::normal,    Fault::unrelatedMidi,              0,     -1,   true },
+        Row { "IdentityReplyStormDuringTheStream",  Form::normal,    Fault::identityReplyStorm,         0,     -1,   true },
+        Row { "SecondSameNamedControllerUnplugged", Form::normal,    Fault::secondSameNamedUnplugged,   100,   -1,   false },
+        Row { "SecondInstanceStartsMidStream",      Form::normal,    Fault::secondInstanceStarts,       100,   -1,   true },
+        Row { "QuitRequestedMidStream",             Form::normal,    Fault::quitRequested,              100,   -1,   true },
+        Row { "SigtermMidStream",                   Form::normal,    Fault::sigterm,                    100,   -1,   true },
+        Row { "SigintMidStream",                    Form::normal,    Fault::sigint,                     100,   -1,   true },
+        Row { "EmergencyUnplugMidStream",           Form::emergency, Fault::unplugAfterBursts,          287,   150,  false },
+        Row { "EmergencyQuickDropAndReturn",        Form::emergency, Fault::unplugAfterBursts,          100,   1,    false },
+        Row { "EmergencyResetAtTheLastByte",        Form::emergency, Fault::resetAtLastByte,            0,     -1,   true },
+        Row { "EmergencyPortNeverListed",           Form::emergency, Fault::portNeverListed,            0,     -1,   false },
+        Row { "EmergencyAfterTheFlagWasCleared",    Form::emergency, Fault::emergencyFlagClearedFirst,  0,     -1,   true },
+        Row { "EmergencySigtermMidStream",          Form::emergency, Fault::sigterm,                    100,   -1,   true }),
+    [] (const ::testing::TestParamInfo<Row>& p) { return std::string (p.param.name); });

@@ -36,6 +36,9 @@ std::shared_ptr<MidiService> QB4IIFirmwareUpdaterApplication::createMidiService(
 
 void QB4IIFirmwareUpdaterApplication::initialise (const juce::String&)
 {
+    // First, so that no signal that finds a window ends the program unasked.
+    quitSignals = std::make_unique<QuitSignals> ([this] { systemRequestedQuit(); });
+
     juce::LookAndFeel::getDefaultLookAndFeel().setUsingNativeAlertWindows (true);
 
     midiManager = new MidiManager (createMidiService());
@@ -49,7 +52,6 @@ void QB4IIFirmwareUpdaterApplication::initialise (const juce::String&)
         return juce::AlertWindow::showOkCancelBox (juce::MessageBoxIconType::InfoIcon, title, message,
                                                    "OK", "Cancel", nullptr, nullptr);
     });
-    quitSignals = std::make_unique<QuitSignals> ([this] { systemRequestedQuit(); });
 
     initialised();
 }

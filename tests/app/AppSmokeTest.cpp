@@ -1,9 +1,10 @@
 // Starts a built application, waits for its window, checks the window's size,
 // asks it to close the way a window manager's close button does
-// (WM_DELETE_WINDOW), and expects the application to quit at once, as it does
-// when no update is running.
+// (WM_DELETE_WINDOW), or with a signal, as a terminal's Ctrl+C or a logout does,
+// and expects the application to quit at once and cleanly, as it does when no
+// update is running.
 //
-//   qb4ii_app_smoke_test TITLE WIDTH HEIGHT APP [ARGS...]
+//   qb4ii_app_smoke_test [--signal INT|TERM] TITLE WIDTH HEIGHT APP [ARGS...]
 //
 // Exits 0 on success, 1 on failure, 77 (skipped) without an X display.
 
@@ -120,9 +121,18 @@ namespace
 
 int main (int argc, char** argv)
 {
-    if (argc < 5)
+    int quitSignal = 0;
+
+    if (argc > 2 && std::strcmp (argv[1], "--signal") == 0)
     {
-        std::fprintf (stderr, "usage: %s TITLE WIDTH HEIGHT APP [ARGS...]\n", argv[0]);
+        quitSignal = std::strcmp (argv[2], "INT") == 0 ? SIGINT : std::strcmp (argv[2], "TERM") == 0 ? SIGTERM : -1;
+        argc -= 2;
+        argv += 2;
+    }
+
+    if (argc < 5 || quitSignal < 0)
+    {
+        std::fprintf (stderr, "usage: qb4ii_app_smoke_test [--signal INT|TERM] TITLE WIDTH HEIGHT APP [ARGS...]\n");
         return 1;
     }
 
@@ -193,15 +203,22 @@ int main (int argc, char** argv)
     if (attributes.width != width || attributes.height != height)
         return fail ("the window has the wrong size");
 
-    XEvent event {};
-    event.xclient.type = ClientMessage;
-    event.xclient.window = window;
-    event.xclient.message_type = XInternAtom (display, "WM_PROTOCOLS", False);
-    event.xclient.format = 32;
-    event.xclient.data.l[0] = (long) XInternAtom (display, "WM_DELETE_WINDOW", False);
-    event.xclient.data.l[1] = CurrentTime;
-    XSendEvent (display, window, False, NoEventMask, &event);
-    XSync (display, False);
+    if (quitSignal != 0)
+    {
+        kill (pid, quitSignal);
+    }
+    else
+    {
+        XEvent event {};
+        event.xclient.type = ClientMessage;
+        event.xclient.window = window;
+        event.xclient.message_type = XInternAtom (display, "WM_PROTOCOLS", False);
+        event.xclient.format = 32;
+        event.xclient.data.l[0] = (long) XInternAtom (display, "WM_DELETE_WINDOW", False);
+        event.xclient.data.l[1] = CurrentTime;
+        XSendEvent (display, window, False, NoEventMask, &event);
+        XSync (display, False);
+    }
 
     const auto closedAt = Clock::now();
     int status = 0;

@@ -210,3 +210,47 @@ TEST_F (MainWindowComponentScenario, LostControllerMidStreamIsAnUpdateError)
     EXPECT_TRUE (c().keyPressed (lowerCaseE, &c()));
     EXPECT_TRUE (emergencyShown (c()));
 }
+
+TEST_F (MainWindowComponentScenario, EmergencyFormShownIsTheOneThatRunsWhateverHappenedWhileAsking)
+{
+    emulator.powerUp();
+    ASSERT_TRUE (waitFor ([&] { return versionText (c()) == "QB4II Control: 1.00"; }));
+    ASSERT_TRUE (c().keyPressed (lowerCaseE, &c()));
+
+    // Step 1 of the instructions: the controller is powered up in its bootloader.
+    // Its port comes and goes, which makes detection start afresh.
+    alerts->whileAsked = [&] {
+        emulator.powerUpInBootloader();
+        ASSERT_TRUE (waitFor ([&] { return ! engine->getState().emergencyMode && engine->getState().deviceName.isNotEmpty(); }));
+    };
+    click (c());
+
+    ASSERT_TRUE (waitFor ([&] { return noticeShown(); })) << "no completion";
+    EXPECT_EQ (alerts->notices[0].title, "Firmware Update Complete");
+    EXPECT_EQ (eraseRequestsSent(), 0u) << "a normal update was sent to the bootloader";
+    EXPECT_EQ (emulator.getCounts().imagesAccepted, 1);
+}
+
+TEST_F (MainWindowComponentScenario, ControllerAnotherUpdaterIsWritingToIsNotStartedAndTheUserIsTold)
+{
+    emulator.powerUp();
+    ASSERT_TRUE (waitFor ([&] { return versionText (c()) == "QB4II Control: 1.00"; }));
+
+    {
+        const PortUpdateLock otherUpdater (deviceMidiPortName);
+        ASSERT_TRUE (otherUpdater.isHeld());
+        click (c());
+    }
+
+    ASSERT_EQ (alerts->notices.size(), 1u);
+    EXPECT_EQ (alerts->notices[0].title, "Controller Busy");
+    EXPECT_EQ (alerts->notices[0].message,
+               "Another copy of QB4II Firmware Updater is updating this QB4 II. Wait until that update has ended, then try again.");
+    EXPECT_TRUE (updateButton (c()).isEnabled());
+    EXPECT_EQ (eraseRequestsSent(), 0u);
+
+    // Once the other update has ended the port is free.
+    click (c());
+    ASSERT_TRUE (waitFor ([&] { return alerts->notices.size() == 2; }));
+    EXPECT_EQ (alerts->notices[1].title, "Firmware Update Complete");
+}

@@ -8,6 +8,7 @@
 #include <juce_gui_basics/juce_gui_basics.h>
 
 #include <cmath>
+#include <functional>
 #include <vector>
 
 namespace testing_support
@@ -29,11 +30,16 @@ namespace testing_support
         bool askOkCancel (const juce::String& title, const juce::String& message) override
         {
             questions.push_back ({ title, message });
+
+            if (whileAsked)
+                whileAsked();
+
             return answer;
         }
 
         std::vector<Shown> notices, questions;
         bool answer = true;
+        std::function<void()> whileAsked; ///< what the user does before answering
     };
 
     /** A child of the component by its ID; fails the test if there is none of

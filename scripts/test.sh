@@ -1,8 +1,8 @@
 #!/usr/bin/env bash
 # Builds and runs the whole test suite headless, in stages: the Release suite, the
 # MIDI checks on a real Linux MIDI stack in a small VM (tests/vm/run.sh, a few
-# minutes), the same suite under ASan+UBSan, and the concurrency stress tests
-# under TSan. Every stage runs even when an earlier one failed (a stage whose build
+# minutes), the same suite under ASan+UBSan, the concurrency stress tests under
+# TSan, and the fuzz targets for 50 s each (scripts/fuzz.sh). Every stage runs even when an earlier one failed (a stage whose build
 # failed is not run); the run ends with a table of stage, result and wall time, and
 # exits non-zero when any stage failed.
 #
@@ -130,6 +130,12 @@ if stage packages install_packages "${QB4II_PACKAGES[@]}"; then
             stage tsan-stress tsan_stress
         else
             not_run tsan-stress "build failed"
+        fi
+
+        if stage fuzz-build "$QB4II_ROOT/scripts/fuzz.sh" build; then
+            stage fuzz-run "$QB4II_ROOT/scripts/fuzz.sh" run 50
+        else
+            not_run fuzz-run "build failed"
         fi
     fi
 fi

@@ -1,5 +1,7 @@
 #include <gtest/gtest.h>
 
+#include "engine/PortUpdateLock.h"
+
 #include <juce_gui_basics/juce_gui_basics.h>
 
 #if JUCE_LINUX
@@ -30,5 +32,13 @@ int main (int argc, char** argv)
 
     const juce::ScopedJuceInitialiser_GUI juce;
 
-    return RUN_ALL_TESTS();
+    // Every test process of a parallel run updates the same port names: each
+    // keeps its claims on them to itself.
+    const juce::TemporaryFile lockFolder ("qb4ii-test-locks");
+    lockFolder.getFile().createDirectory();
+    PortUpdateLock::setLockFolder (lockFolder.getFile());
+
+    const int result = RUN_ALL_TESTS();
+    lockFolder.getFile().deleteRecursively();
+    return result;
 }

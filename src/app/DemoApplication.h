@@ -29,6 +29,7 @@ private:
     std::shared_ptr<VirtualMidiService> service;
     std::unique_ptr<ControllerEmulator> emulator;
     std::unique_ptr<VirtualControllerAdapter> adapter;
+    juce::TemporaryFile demoLockFolder { "qb4ii-demo-locks" };
 
     JUCE_DECLARE_NON_COPYABLE_WITH_LEAK_DETECTOR (DemoApplication)
 };

@@ -1,10 +1,28 @@
 #include "engine/PortUpdateLock.h"
 
 #include <cerrno>
+#include <mutex>
 #include <fcntl.h>
 #include <sys/file.h>
 #include <sys/stat.h>
 #include <unistd.h>
+
+namespace
+{
+    std::mutex lockFolderLock;
+
+    juce::File& lockFolder()
+    {
+        static juce::File folder ("/tmp");
+        return folder;
+    }
+} // namespace
+
+void PortUpdateLock::setLockFolder (const juce::File& folder)
+{
+    const std::lock_guard<std::mutex> sl (lockFolderLock);
+    lockFolder() = folder;
+}
 
 PortUpdateLock::PortUpdateLock (const juce::String& name, int waitMs)
     : portName (name)
@@ -24,7 +42,11 @@ PortUpdateLock::~PortUpdateLock()
 
 bool PortUpdateLock::tryClaim()
 {
-    const auto path = juce::File ("/tmp").getChildFile (lockFileNameFor (portName)).getFullPathName();
+    juce::String path;
+    {
+        const std::lock_guard<std::mutex> sl (lockFolderLock);
+        path = lockFolder().getChildFile (lockFileNameFor (portName)).getFullPathName();
+    }
 
     // Another user's file in the sticky /tmp cannot be opened with O_CREAT (the
     // kernel protects regular files there), but it can be opened as it is, and a

@@ -9,7 +9,8 @@
     machine: while one update holds the claim, no other may write to the port,
     because two streams on one port interleave their slices.
 
-    The claim is an exclusive lock on a file named after the port in /tmp, taken
+    The claim is an exclusive lock on a file named after the port, in /tmp unless
+    setLockFolder() chose another folder, taken
     without waiting, so a crashed updater's claim goes with its process. Two
     claims in one process exclude each other as two processes' do. A file no
     updater can open (a broken /tmp) does not stop updates: the claim is then
@@ -35,6 +36,12 @@ public:
     /** The lock file's name for a port: printable, and distinct for distinct port
         names. */
     static juce::String lockFileNameFor (const juce::String& portName);
+
+    /** Where this process keeps its claims from now on. A program whose ports are
+        not the system's (the demo, the tests, each test process of a parallel
+        run) keeps them in a folder of its own, so that it neither blocks nor is
+        blocked by updaters of real controllers. Any thread. */
+    static void setLockFolder (const juce::File& folder);
 
 private:
     bool tryClaim();

@@ -85,15 +85,15 @@ public:
 
         while (snd_seq_query_next_client (seq, clientInfo) >= 0)
         {
-            const auto client = snd_seq_client_info_get_client (clientInfo);
+            const auto listedClient = snd_seq_client_info_get_client (clientInfo);
 
-            snd_seq_port_info_set_client (portInfo, client);
+            snd_seq_port_info_set_client (portInfo, listedClient);
             snd_seq_port_info_set_port (portInfo, -1);
 
             while (snd_seq_query_next_port (seq, portInfo) >= 0)
                 if ((snd_seq_port_info_get_capability (portInfo) & capability) != 0)
                     devices.add ({ juce::String::fromUTF8 (snd_seq_port_info_get_name (portInfo)),
-                                   formatPortIdentifier (client, snd_seq_port_info_get_port (portInfo)) });
+                                   formatPortIdentifier (listedClient, snd_seq_port_info_get_port (portInfo)) });
         }
 
         return devices;

@@ -1,0 +1,29 @@
+// Identity replies as they come from outside: any bytes, read the way detection
+// reads them. A version is read only from a 37-byte reply with the right
+// prefix, and is a plain number: its integer part is one byte.
+
+#include "firmware/DeviceMessages.h"
+#include "FuzzSupport.h"
+
+#include <cmath>
+
+extern "C" int LLVMFuzzerTestOneInput (const uint8_t* data, size_t size)
+{
+    const auto version = parseIdentityReply (data, size);
+
+    if (! version.has_value())
+        return 0;
+
+    if (size != (size_t) identityReplyLength || data[0] != 0xf0)
+        fuzzing::broken ("a version read from a message that is not an identity reply");
+
+    if (! std::isfinite (*version) || *version < 0.0 || *version >= 256.0)
+        fuzzing::broken ("a version outside what one byte and its decimals can say");
+
+    // The message form gives the same answer as the bytes.
+    const juce::MidiMessage message (data, (int) size, 0.0);
+    if (parseIdentityReply (message) != version)
+        fuzzing::broken ("the two forms of the parser disagree");
+
+    return 0;
+}

@@ -3,11 +3,8 @@
 // over a number of plug-ins. The detection pass runs every 100 ms and the
 // manager's poll every 50 ms, so expect figures up to a few hundred ms.
 
-#include "emulator/ControllerEmulator.h"
-#include "emulator/VirtualControllerAdapter.h"
-#include "engine/ApplicationEngine.h"
-#include "midi/VirtualMidiService.h"
 #include "support/TestHelpers.h"
+#include "support/UpdaterRig.h"
 
 #include <juce_events/juce_events.h>
 
@@ -36,11 +33,10 @@ int main()
 {
     const juce::ScopedJuceInitialiser_GUI juce;
 
-    auto service = std::make_shared<VirtualMidiService>();
-    MidiManager::Ptr manager = new MidiManager (service);
-    ControllerEmulator emulator;
-    VirtualControllerAdapter adapter (*service, emulator);
-    ApplicationEngine::Ptr engine = new ApplicationEngine (manager);
+    // At the controller's own timing.
+    testing_support::UpdaterRig rig ({}, {});
+    auto& emulator = rig.emulator;
+    auto& engine = rig.engine;
     VersionWatcher watcher;
     engine->addListener (&watcher);
 

@@ -1,13 +1,21 @@
 # The embedded firmware image message. At build time the firmware packer checks the
 # offered Intel HEX file and wraps it (F0, manufacturer id, 00 2C 70, the text, F7);
 # a fault fails the build with FILE:LINE: error: REASON. The packed image goes into
-# qb4ii_core as a generated source defining firmwareImage and firmwareImageSize.
+# qb4ii_core as a generated source defining firmwareImage, firmwareImageSize and
+# firmwareImageVersion.
 #
 # Included from the top-level CMakeLists.txt after qb4ii_core is defined, so the
 # custom command lives in the same directory as the target that compiles its output.
 
 set (QB4II_FIRMWARE_HEX "${QB4II_ROOT}/resources/firmware/qb4ii-firmware-1.05.hex"
     CACHE FILEPATH "The Intel HEX firmware file the updater offers")
+
+set (QB4II_FIRMWARE_VERSION "" CACHE STRING
+    "The offered firmware's version, as the window shows it; empty: taken from the HEX file's name")
+set (QB4II_FIRMWARE_VERSION_OPTION)
+if (QB4II_FIRMWARE_VERSION)
+    set (QB4II_FIRMWARE_VERSION_OPTION --version "${QB4II_FIRMWARE_VERSION}")
+endif()
 
 set (QB4II_FIRMWARE_DIR "${CMAKE_CURRENT_BINARY_DIR}/firmware")
 set (QB4II_FIRMWARE_SYX "${QB4II_FIRMWARE_DIR}/qb4ii-firmware.syx")
@@ -17,6 +25,7 @@ add_custom_command (
     OUTPUT "${QB4II_FIRMWARE_SYX}" "${QB4II_FIRMWARE_CPP}"
     COMMAND "${CMAKE_COMMAND}" -E make_directory "${QB4II_FIRMWARE_DIR}"
     COMMAND qb4ii_firmware_packer "${QB4II_FIRMWARE_HEX}" -o "${QB4II_FIRMWARE_SYX}" --cpp "${QB4II_FIRMWARE_CPP}"
+        ${QB4II_FIRMWARE_VERSION_OPTION}
     DEPENDS qb4ii_firmware_packer "${QB4II_FIRMWARE_HEX}"
     COMMENT "Checking and packing the firmware ${QB4II_FIRMWARE_HEX}"
     VERBATIM)

@@ -1,6 +1,7 @@
 #include "app/MainWindow.h"
 
-#include "app/EmergencyInstructions.h"
+#include "ProductInfo.h"
+#include "ui/EmergencyInstructions.h"
 
 const juce::String emergencyInstructions ("To perform an emergency update:\n"
                                           "1. Power QB4II while holding LOAD A + LOAD B + FWD\n"
@@ -8,7 +9,7 @@ const juce::String emergencyInstructions ("To perform an emergency update:\n"
                                           "3. Press OK here once FX1 is lit on the left deck");
 
 MainWindow::MainWindow (MainWindowComponent::Ptr component)
-    : juce::DocumentWindow ("QB4II Firmware Updater",
+    : juce::DocumentWindow (ProductInfo::name,
                             juce::Colours::lightgrey,
                             juce::DocumentWindow::closeButton,
                             true)

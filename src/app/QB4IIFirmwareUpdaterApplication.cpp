@@ -1,5 +1,6 @@
 #include "app/QB4IIFirmwareUpdaterApplication.h"
 
+#include "ProductInfo.h"
 #include "ui/MainWindowComponent.h"
 
 QB4IIFirmwareUpdaterApplication::~QB4IIFirmwareUpdaterApplication()
@@ -16,12 +17,12 @@ QB4IIFirmwareUpdaterApplication::~QB4IIFirmwareUpdaterApplication()
 
 const juce::String QB4IIFirmwareUpdaterApplication::getApplicationName()
 {
-    return "QB4II Firmware Updater";
+    return ProductInfo::name;
 }
 
 const juce::String QB4IIFirmwareUpdaterApplication::getApplicationVersion()
 {
-    return "1.0.7";
+    return ProductInfo::version;
 }
 
 bool QB4IIFirmwareUpdaterApplication::moreThanOneInstanceAllowed()

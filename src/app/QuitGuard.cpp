@@ -1,6 +1,8 @@
 #include "app/QuitGuard.h"
 
-const char* const QuitGuard::questionTitle = "QB4II Firmware Updater";
+#include "ProductInfo.h"
+
+const char* const QuitGuard::questionTitle = ProductInfo::name;
 const char* const QuitGuard::questionMessage =
     "Update in progress. Exiting the application while an update is in progress will leave the QB4II in an unusable state.";
 

@@ -41,6 +41,10 @@ extern const std::array<juce::uint8, 16> eraseRequestMessage;
 extern const char* const firmwareImage;
 extern const int firmwareImageSize;
 
+/** The version of the firmware the image carries, as the window shows it ("1.05"):
+    from the HEX file's name, or as the build was told. */
+extern const char* const firmwareImageVersion;
+
 /** Recognises the controller's identity reply and reads its firmware version.
 
     The message must be System Exclusive, exactly identityReplyLength bytes long

@@ -1,5 +1,7 @@
 #include "midi/AlsaMidiService.h"
 
+#include "ProductInfo.h"
+
 #if JUCE_LINUX
 
 // alsa-lib declares its thread-local error handler outside its C linkage block.
@@ -10,7 +12,7 @@ extern "C"
 
 namespace
 {
-    constexpr auto clientName = "QB4II Firmware Updater";
+    constexpr auto clientName = ProductInfo::name;
 
     /** alsa-lib reports a failed open on stderr; here it is reported as an empty
         port list instead. */

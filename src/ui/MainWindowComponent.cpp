@@ -1,6 +1,7 @@
 #include "ui/MainWindowComponent.h"
 
-#include "app/EmergencyInstructions.h"
+#include "firmware/DeviceMessages.h"
+#include "ui/EmergencyInstructions.h"
 #include "ui/Pictures.h"
 
 namespace
@@ -93,7 +94,7 @@ MainWindowComponent::MainWindowComponent (ApplicationEngine::Ptr e)
     updateVersionLabel = makeLabel ("updateVersionLabel", "Update Version: ", 16.0f, headingColour, 300, 25);
     addAndMakeVisible (*updateVersionLabel);
 
-    updateControlVersionLabel = makeLabel ("updateControlVersionLabel", "QB4II Control: 1.05", 20.0f, textColour, 300, 25);
+    updateControlVersionLabel = makeLabel ("updateControlVersionLabel", juce::String ("QB4II Control: ") + firmwareImageVersion, 20.0f, textColour, 300, 25);
     addAndMakeVisible (*updateControlVersionLabel);
 
     currentControlVersionLabel = makeLabel ("currentControlVersionLabel", "QB4II Control: ", 20.0f, textColour, 300, 25);

@@ -1,5 +1,5 @@
 #include "emulator/EmulatorTestSupport.h"
-#include "emulator/VirtualControllerAdapter.h"
+#include "emulator/EmulatedController.h"
 #include "firmware/DeviceMessages.h"
 #include "midi/MidiManager.h"
 #include "support/TestHelpers.h"
@@ -57,8 +57,7 @@ namespace
     struct Bench
     {
         explicit Bench (ControllerEmulator::Config config = {})
-            : emulator (withTestTimes (std::move (config)))
-            , adapter (*service, emulator)
+            : controller (withTestTimes (std::move (config)))
         {
             emulator.powerUp();
             manager->addListener (&listener);
@@ -71,14 +70,12 @@ namespace
         static ControllerEmulator::Config withTestTimes (ControllerEmulator::Config config)
         {
             config.expectedImage = testing_support::makeImageContainer (1);
-            config.resetDelayMs = 20;
-            config.resetDurationMs = 150; // several of the manager's 50 ms polls: it must see the ports gone
-            return config;
+            return EmulatedController::quickResets (std::move (config));
         }
 
-        std::shared_ptr<VirtualMidiService> service = std::make_shared<VirtualMidiService>();
-        ControllerEmulator emulator;
-        VirtualControllerAdapter adapter;
+        EmulatedController controller;
+        std::shared_ptr<VirtualMidiService>& service = controller.service;
+        ControllerEmulator& emulator = controller.emulator;
         RecordingListener listener;
         MidiManager::Ptr manager { new MidiManager (service) };
     };

@@ -1,12 +1,9 @@
-#include "emulator/ControllerEmulator.h"
-#include "emulator/VirtualControllerAdapter.h"
 #include "emulator/EmulatorTestSupport.h"
-#include "engine/ApplicationEngine.h"
 #include "firmware/DeviceMessages.h"
 #include "firmware/DevicePortNames.h"
-#include "midi/VirtualMidiService.h"
 #include "support/RecordingEngineListener.h"
 #include "support/TestHelpers.h"
+#include "support/UpdaterRig.h"
 
 #include <gtest/gtest.h>
 
@@ -20,25 +17,14 @@ namespace
         the manager, the in-process MIDI system and the controller emulator. */
     struct ApplicationEngineScenario : ::testing::Test
     {
-        static FirmwareTiming fastTiming() { return { 256, 1, 20 }; }
-
         // A whole transfer takes about a second, several under ASan on a loaded
         // machine: the deadline only catches a hang.
         static constexpr int transferDeadlineMs = 60000;
 
-        static ControllerEmulator::Config emulatorConfig()
-        {
-            ControllerEmulator::Config config;
-            config.resetDelayMs = 20;
-            config.resetDurationMs = 150;
-            return config;
-        }
-
-        std::shared_ptr<VirtualMidiService> service = std::make_shared<VirtualMidiService>();
-        MidiManager::Ptr manager = new MidiManager (service);
-        ControllerEmulator emulator { emulatorConfig() };
-        VirtualControllerAdapter adapter { *service, emulator };
-        ApplicationEngine::Ptr engine = new ApplicationEngine (manager, fastTiming());
+        testing_support::UpdaterRig rig;
+        std::shared_ptr<VirtualMidiService>& service = rig.service;
+        ControllerEmulator& emulator = rig.emulator;
+        ApplicationEngine::Ptr& engine = rig.engine;
         RecordingEngineListener listener;
 
         void SetUp() override { engine->addListener (&listener); }
@@ -182,7 +168,7 @@ TEST_F (ApplicationEngineScenario, UnplugMidStreamIsOneErrorAndNeverACompletion)
     // A new attempt sends the whole image again, from its first block. (The
     // controller lost its firmware with the erase and takes nothing now: that
     // is what the emergency update is for.)
-    ASSERT_TRUE (pumpUntil ([&] { return state().hardwareDetected && manager->isOutputDeviceOpen (deviceMidiPortName); }));
+    ASSERT_TRUE (pumpUntil ([&] { return state().hardwareDetected && rig.manager->isOutputDeviceOpen (deviceMidiPortName); }));
     emulator.setFaults ({});
     service->clearSentLog (deviceMidiPortName);
     ASSERT_TRUE (engine->startUpdate());
@@ -306,5 +292,5 @@ TEST_F (ApplicationEngineScenario, DestroyingTheEngineDuringATransferCallsNoList
     pumpFor (100);
     EXPECT_TRUE (listener.log.empty());
 
-    engine = new ApplicationEngine (manager, fastTiming());
+    engine = new ApplicationEngine (rig.manager, testing_support::UpdaterRig::shortTiming());
 }

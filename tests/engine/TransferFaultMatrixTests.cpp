@@ -9,14 +9,11 @@
 
 #include "app/QuitGuard.h"
 #include "app/QuitSignals.h"
-#include "emulator/ControllerEmulator.h"
-#include "emulator/VirtualControllerAdapter.h"
-#include "engine/ApplicationEngine.h"
 #include "firmware/DeviceMessages.h"
 #include "firmware/DevicePortNames.h"
-#include "midi/VirtualMidiService.h"
 #include "support/RecordingEngineListener.h"
 #include "support/TestHelpers.h"
+#include "support/UpdaterRig.h"
 
 #include <gtest/gtest.h>
 
@@ -81,9 +78,9 @@ namespace
 
         static ControllerEmulator::Config emulatorConfig (const Row& row)
         {
-            ControllerEmulator::Config config;
-            config.resetDelayMs = row.fault == Fault::resetAtLastByte ? 0 : 20;
-            config.resetDurationMs = 150;
+            auto config = EmulatedController::quickResets();
+            if (row.fault == Fault::resetAtLastByte)
+                config.resetDelayMs = 0;
             config.faults.mixUnrelatedMidi = row.fault == Fault::unrelatedMidi;
 
             if (row.fault == Fault::unplugDuringEraseWait)
@@ -100,11 +97,10 @@ namespace
         }
 
         const Row& row = GetParam();
-        std::shared_ptr<VirtualMidiService> service = std::make_shared<VirtualMidiService>();
-        MidiManager::Ptr manager = new MidiManager (service);
-        ControllerEmulator emulator { emulatorConfig (row) };
-        VirtualControllerAdapter adapter { *service, emulator };
-        ApplicationEngine::Ptr engine = new ApplicationEngine (manager, timing());
+        testing_support::UpdaterRig rig { timing(), emulatorConfig (row) };
+        std::shared_ptr<VirtualMidiService>& service = rig.service;
+        ControllerEmulator& emulator = rig.emulator;
+        ApplicationEngine::Ptr& engine = rig.engine;
         RecordingEngineListener listener;
 
         size_t logAtStart = 0;

@@ -132,3 +132,24 @@ TEST (FirmwarePacker, EmbeddedImageIsTheOfferedFilePacked)
     EXPECT_EQ (check.numDataBytes, 52152);
     EXPECT_EQ (embedded.size(), 146777u);
 }
+
+TEST (FirmwarePacker, TheOfferedVersionComesFromTheFilesName)
+{
+    const std::pair<const char*, const char*> names[] = {
+        { "resources/firmware/qb4ii-firmware-1.05.hex", "1.05" },
+        { "fw-12.34.hex", "12.34" },
+        { "1.05.hex", "1.05" },
+        { "fw.hex", "" },
+        { "fw-1.5.hex", "" },      // two digits after the point, as the controller reports them
+        { "fw-1.050.hex", "" },
+        { "fw-.05.hex", "" },
+        { "fw-1.05.HEX", "" },
+        { "fw-1.05.hex.bak", "" },
+    };
+
+    for (const auto& [name, version] : names)
+        EXPECT_EQ (firmware_packer::versionFromFileName (name), version) << name;
+
+    // The build took the embedded image's version from the offered file's name.
+    EXPECT_EQ (std::string (firmwareImageVersion), firmware_packer::versionFromFileName (QB4II_FIRMWARE_HEX));
+}

@@ -11,11 +11,8 @@
 // wrong form is streamed blind and ignored by the controller; re-detection then
 // shows the old version.
 
-#include "emulator/VirtualControllerAdapter.h"
-#include "engine/ApplicationEngine.h"
 #include "firmware/DeviceMessages.h"
-#include "firmware/DevicePortNames.h"
-#include "midi/VirtualMidiService.h"
+#include "support/UpdaterRig.h"
 #include "FuzzSupport.h"
 
 namespace
@@ -50,11 +47,10 @@ extern "C" int LLVMFuzzerTestOneInput (const uint8_t* data, size_t size)
     config.resetDelayMs = 2;
     config.resetDurationMs = 10;
 
-    auto service = std::make_shared<VirtualMidiService>();
-    MidiManager::Ptr manager = new MidiManager (service);
-    ControllerEmulator emulator (config);
-    VirtualControllerAdapter adapter (*service, emulator);
-    ApplicationEngine::Ptr engine = new ApplicationEngine (manager, { blockSize, 1, 3, 20 });
+    testing_support::UpdaterRig rig ({ blockSize, 1, 3, 20 }, config);
+    auto& service = rig.service;
+    auto& emulator = rig.emulator;
+    auto& engine = rig.engine;
     Endings endings;
     engine->addListener (&endings);
 

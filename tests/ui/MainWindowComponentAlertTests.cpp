@@ -1,5 +1,6 @@
 #include "app/MainWindow.h"
 #include "midi/VirtualMidiService.h"
+#include "support/UpdaterRig.h"
 #include "ui/MainWindowComponentTestSupport.h"
 
 #include <optional>
@@ -98,7 +99,7 @@ namespace
 
         std::shared_ptr<VirtualMidiService> service = std::make_shared<VirtualMidiService>();
         MidiManager::Ptr manager = new MidiManager (service);
-        ApplicationEngine::Ptr engine = new ApplicationEngine (manager, { 256, 1, 20 });
+        ApplicationEngine::Ptr engine = new ApplicationEngine (manager, UpdaterRig::shortTiming());
         MainWindowComponent::Ptr component = new MainWindowComponent (engine);
     };
 } // namespace

@@ -1,9 +1,7 @@
-#include "emulator/ControllerEmulator.h"
-#include "emulator/VirtualControllerAdapter.h"
 #include "emulator/EmulatorTestSupport.h"
 #include "firmware/DeviceMessages.h"
 #include "firmware/DevicePortNames.h"
-#include "midi/VirtualMidiService.h"
+#include "support/UpdaterRig.h"
 #include "ui/MainWindowComponentTestSupport.h"
 
 using namespace testing_support;
@@ -38,14 +36,6 @@ namespace
         controller emulator. */
     struct MainWindowComponentScenario : ::testing::Test
     {
-        static ControllerEmulator::Config emulatorConfig()
-        {
-            ControllerEmulator::Config config;
-            config.resetDelayMs = 20;
-            config.resetDurationMs = 150;
-            return config;
-        }
-
         MainWindowComponentScenario()
         {
             engine->addListener (&probe);
@@ -92,11 +82,10 @@ namespace
             return n;
         }
 
-        std::shared_ptr<VirtualMidiService> service = std::make_shared<VirtualMidiService>();
-        MidiManager::Ptr manager = new MidiManager (service);
-        ControllerEmulator emulator { emulatorConfig() };
-        VirtualControllerAdapter adapter { *service, emulator };
-        ApplicationEngine::Ptr engine = new ApplicationEngine (manager, { 256, 1, 20 });
+        UpdaterRig rig;
+        std::shared_ptr<VirtualMidiService>& service = rig.service;
+        ControllerEmulator& emulator = rig.emulator;
+        ApplicationEngine::Ptr& engine = rig.engine;
         ComponentProbe probe;
         MainWindowComponent::Ptr component;
         RecordingAlerts* alerts = nullptr;

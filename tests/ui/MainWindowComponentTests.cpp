@@ -1,6 +1,7 @@
-#include "app/EmergencyInstructions.h"
+#include "ui/EmergencyInstructions.h"
 #include "midi/VirtualMidiService.h"
 #include "support/RecordingEngineListener.h"
+#include "support/UpdaterRig.h"
 #include "ui/MainWindowComponentTestSupport.h"
 #include "ui/Pictures.h"
 
@@ -43,7 +44,7 @@ namespace
 
         std::shared_ptr<VirtualMidiService> service = std::make_shared<VirtualMidiService>();
         MidiManager::Ptr manager = new MidiManager (service);
-        ApplicationEngine::Ptr engine = new ApplicationEngine (manager, { 256, 1, 20 });
+        ApplicationEngine::Ptr engine = new ApplicationEngine (manager, UpdaterRig::shortTiming());
         RecordingEngineListener engineListener;
         MainWindowComponent::Ptr component;
         RecordingAlerts* alerts = nullptr;
@@ -454,6 +455,6 @@ TEST_F (MainWindowComponentTest, ComponentHoldingTheLastEngineReferenceTakesItAl
     EXPECT_EQ (raw->getReferenceCount(), 1) << "the component does not hold the engine";
 
     component = nullptr; // destroys the engine within its destructor
-    engine = new ApplicationEngine (manager, { 256, 1, 20 });
+    engine = new ApplicationEngine (manager, UpdaterRig::shortTiming());
     pumpFor (50);
 }

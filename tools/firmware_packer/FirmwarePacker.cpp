@@ -216,7 +216,32 @@ namespace firmware_packer
         return image;
     }
 
-    std::string toCppSource (std::string_view image, std::string_view sourceName)
+    std::string versionFromFileName (std::string_view path)
+    {
+        const std::string_view suffix (".hex");
+
+        if (path.size() < suffix.size() + 4 || path.substr (path.size() - suffix.size()) != suffix)
+            return {};
+
+        // D+ "." D D, preceded by something that is not a digit or the start.
+        const auto stem = path.substr (0, path.size() - suffix.size());
+        const auto isDigit = [] (char c) { return c >= '0' && c <= '9'; };
+        const auto n = stem.size();
+
+        if (! isDigit (stem[n - 1]) || ! isDigit (stem[n - 2]) || stem[n - 3] != '.')
+            return {};
+
+        auto start = n - 3;
+        while (start > 0 && isDigit (stem[start - 1]))
+            --start;
+
+        if (start == n - 3)
+            return {};
+
+        return std::string (stem.substr (start));
+    }
+
+    std::string toCppSource (std::string_view image, std::string_view sourceName, std::string_view version)
     {
         std::string source;
         source.reserve (image.size() * 5 + 1024);
@@ -237,6 +262,7 @@ namespace firmware_packer
         source += "\n    };\n} // namespace\n\n";
         source += "const char* const firmwareImage = reinterpret_cast<const char*> (firmwareImageBytes);\n";
         source += "const int firmwareImageSize = " + std::to_string (image.size()) + ";\n";
+        source += "const char* const firmwareImageVersion = \"" + std::string (version) + "\";\n";
         return source;
     }
 } // namespace firmware_packer

@@ -46,8 +46,14 @@ namespace firmware_packer
     /** imageHeader(), the text unchanged, F7. Does not validate. */
     std::string packImage (std::string_view hexText);
 
-    /** A C++ source file defining firmwareImage and firmwareImageSize (declared
-        in firmware/DeviceMessages.h) with the bytes of the packed image;
-        sourceName is mentioned in its opening comment. */
-    std::string toCppSource (std::string_view image, std::string_view sourceName);
+    /** A C++ source file defining firmwareImage, firmwareImageSize and
+        firmwareImageVersion (declared in firmware/DeviceMessages.h) with the bytes
+        of the packed image and the version it carries; sourceName is mentioned in
+        its opening comment. */
+    std::string toCppSource (std::string_view image, std::string_view sourceName, std::string_view version);
+
+    /** The firmware version a file's name gives, as in "qb4ii-firmware-1.05.hex":
+        the digits, a point and two digits just before ".hex". Empty when the
+        name gives none. */
+    std::string versionFromFileName (std::string_view path);
 } // namespace firmware_packer

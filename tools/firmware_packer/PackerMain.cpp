@@ -2,8 +2,10 @@
 // into the firmware image message the updater embeds.
 //
 //   qb4ii_firmware_packer --check FILE.hex
-//   qb4ii_firmware_packer FILE.hex -o OUT.syx [--cpp OUT.cpp]
+//   qb4ii_firmware_packer FILE.hex -o OUT.syx [--cpp OUT.cpp [--version X.YY]]
 //
+// The generated source carries the firmware's version too: the one given, or the
+// one the file's name ends with (qb4ii-firmware-1.05.hex is 1.05).
 // Faults are reported as "FILE:LINE: error: REASON" and end the program with
 // status 1; nothing is written then, and outputs left by an earlier run are
 // removed so that a rejected file is never embedded. Usage errors give status 2.
@@ -25,7 +27,7 @@ namespace
     int usage (const char* program)
     {
         std::cerr << "usage: " << program << " --check FILE.hex\n"
-                  << "       " << program << " FILE.hex -o OUT.syx [--cpp OUT.cpp]\n";
+                  << "       " << program << " FILE.hex -o OUT.syx [--cpp OUT.cpp [--version X.YY]]\n";
         return statusUsage;
     }
 
@@ -60,7 +62,7 @@ namespace
 
 int main (int argc, char** argv)
 {
-    std::string input, syxOutput, cppOutput;
+    std::string input, syxOutput, cppOutput, version;
     bool checkOnly = false;
 
     for (int i = 1; i < argc; ++i)
@@ -71,6 +73,8 @@ int main (int argc, char** argv)
             checkOnly = true;
         else if ((argument == "-o" || argument == "--cpp") && i + 1 < argc)
             (argument == "-o" ? syxOutput : cppOutput) = argv[++i];
+        else if (argument == "--version" && i + 1 < argc)
+            version = argv[++i];
         else if (argument == "-h" || argument == "--help")
         {
             usage (argv[0]);
@@ -126,7 +130,18 @@ int main (int argc, char** argv)
         return statusRejected;
     }
 
-    if (! cppOutput.empty() && ! writeFile (cppOutput, firmware_packer::toCppSource (image, input)))
+    if (version.empty())
+        version = firmware_packer::versionFromFileName (input);
+
+    if (! cppOutput.empty() && version.empty())
+    {
+        std::cerr << input << ": error: the file's name tells no firmware version (as in qb4ii-firmware-1.05.hex): "
+                  << "rename it or pass --version\n";
+        removeOutputs();
+        return statusRejected;
+    }
+
+    if (! cppOutput.empty() && ! writeFile (cppOutput, firmware_packer::toCppSource (image, input, version)))
     {
         std::cerr << cppOutput << ": error: cannot write the file\n";
         removeOutputs();

@@ -1,10 +1,9 @@
-#include "app/DemoApplication.h"
+#include "demo/DemoApplication.h"
 
 DemoApplication::~DemoApplication()
 {
     // Unplug the controller before the engine and the manager go.
-    adapter.reset();
-    emulator.reset();
+    controller.reset();
     demoLockFolder.getFile().deleteRecursively();
 }
 
@@ -15,17 +14,15 @@ std::shared_ptr<MidiService> DemoApplication::createMidiService()
     demoLockFolder.getFile().createDirectory();
     PortUpdateLock::setLockFolder (demoLockFolder.getFile());
 
-    service = std::make_shared<VirtualMidiService>();
-    emulator = std::make_unique<ControllerEmulator>();
-    adapter = std::make_unique<VirtualControllerAdapter> (*service, *emulator);
-    return service;
+    controller = std::make_unique<EmulatedController>();
+    return controller->service;
 }
 
 void DemoApplication::initialised()
 {
     juce::Timer::callAfterDelay (plugInDelayMs, [this] {
         // The application object outlives the message loop.
-        if (emulator != nullptr)
-            emulator->powerUp();
+        if (controller != nullptr)
+            controller->emulator.powerUp();
     });
 }

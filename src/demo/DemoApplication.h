@@ -1,9 +1,7 @@
 #pragma once
 
 #include "app/QB4IIFirmwareUpdaterApplication.h"
-#include "emulator/ControllerEmulator.h"
-#include "emulator/VirtualControllerAdapter.h"
-#include "midi/VirtualMidiService.h"
+#include "emulator/EmulatedController.h"
 
 /**
     The updater against its built-in controller: the same application, window and
@@ -26,9 +24,7 @@ protected:
     void initialised() override;
 
 private:
-    std::shared_ptr<VirtualMidiService> service;
-    std::unique_ptr<ControllerEmulator> emulator;
-    std::unique_ptr<VirtualControllerAdapter> adapter;
+    std::unique_ptr<EmulatedController> controller;
     juce::TemporaryFile demoLockFolder { "qb4ii-demo-locks" };
 
     JUCE_DECLARE_NON_COPYABLE_WITH_LEAK_DETECTOR (DemoApplication)

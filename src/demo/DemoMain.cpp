@@ -1,3 +1,3 @@
-#include "app/DemoApplication.h"
+#include "demo/DemoApplication.h"
 
 START_JUCE_APPLICATION (DemoApplication)

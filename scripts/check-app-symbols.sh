@@ -1,0 +1,24 @@
+#!/usr/bin/env bash
+# Checks that the application binary contains none of the controller emulator's
+# code: the emulator is a stand-in for the hardware, for the demo, the tools and
+# the tests only.
+#
+# Usage: scripts/check-app-symbols.sh APP_BINARY
+set -uo pipefail
+app="${1:?usage: check-app-symbols.sh APP_BINARY}"
+
+symbols=$(nm -C --defined-only "$app" 2>/dev/null) || { echo "cannot read the symbols of $app"; exit 1; }
+
+# A binary without symbols would pass for the wrong reason.
+if ! grep -q "MidiManager::" <<< "$symbols"; then
+    echo "$app has no symbols to check (stripped?)"
+    exit 1
+fi
+
+found=$(grep -E "ControllerEmulator|VirtualControllerAdapter|EmulatedController|MessageThreadScheduler" <<< "$symbols")
+if [ -n "$found" ]; then
+    echo "$app contains emulator code:"
+    head -n 20 <<< "$found"
+    exit 1
+fi
+echo "$app: no emulator symbol among $(wc -l <<< "$symbols") defined symbols"

@@ -3,9 +3,9 @@
 #include <juce_events/juce_events.h>
 
 #if JUCE_LINUX
- #include <csignal>
- #include <fcntl.h>
- #include <unistd.h>
+#include <csignal>
+#include <fcntl.h>
+#include <unistd.h>
 
 namespace
 {
@@ -25,7 +25,9 @@ namespace
 struct QuitSignals::Pimpl
 {
     int fds[2] { -1, -1 };
-    struct sigaction previousInt {}, previousTerm {};
+    struct sigaction previousInt
+    {
+    }, previousTerm {};
 };
 
 QuitSignals::QuitSignals (std::function<void()> onQuitRequested)
@@ -50,7 +52,9 @@ QuitSignals::QuitSignals (std::function<void()> onQuitRequested)
 
     signalPipeWriteEnd = p->fds[1];
 
-    struct sigaction action {};
+    struct sigaction action
+    {
+    };
     action.sa_handler = writeToSignalPipe;
     sigemptyset (&action.sa_mask);
     action.sa_flags = SA_RESTART;

@@ -239,8 +239,7 @@ void ControllerEmulator::handleIdentityRequest()
     }
 
     const auto reply = makeReply();
-    const auto answer = [this, reply]
-    {
+    const auto answer = [this, reply] {
         send (reply);
         ++counts.identityReplies;
         log ("identity answered");
@@ -294,14 +293,13 @@ void ControllerEmulator::handleImage (const juce::MemoryBlock& image)
     version = config.versionAfterUpdate;
     resetPending = true;
 
-    after (config.resetDelayMs, [this]
-           {
-               log ("reset");
-               resetPending = false;
-               state = State::normal;
-               vanish();
-               after (config.resetDurationMs, [this] { appear (State::normal, true); });
-           });
+    after (config.resetDelayMs, [this] {
+        log ("reset");
+        resetPending = false;
+        state = State::normal;
+        vanish();
+        after (config.resetDurationMs, [this] { appear (State::normal, true); });
+    });
 }
 
 void ControllerEmulator::loseImage (const juce::String& why)
@@ -522,14 +520,13 @@ void ControllerEmulator::after (int delayMs, std::function<void()> task)
 {
     const auto scheduledIn = epoch;
 
-    scheduler->schedule (delayMs, [this, scheduledIn, task = std::move (task)]
-                         {
-                             const std::lock_guard<std::recursive_mutex> sl (lock);
+    scheduler->schedule (delayMs, [this, scheduledIn, task = std::move (task)] {
+        const std::lock_guard<std::recursive_mutex> sl (lock);
 
-                             // A timed event lapses when the controller came or went since.
-                             if (epoch == scheduledIn)
-                                 task();
-                         });
+        // A timed event lapses when the controller came or went since.
+        if (epoch == scheduledIn)
+            task();
+    });
 }
 
 void ControllerEmulator::log (const juce::String& line)

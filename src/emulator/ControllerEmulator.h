@@ -50,23 +50,23 @@ public:
 
     enum class ImageCheck
     {
-        exactMatch,         ///< the image must equal the expected image byte for byte
-        headerAndChecksums  ///< the image needs the right header, valid Intel HEX records and F7
+        exactMatch,        ///< the image must equal the expected image byte for byte
+        headerAndChecksums ///< the image needs the right header, valid Intel HEX records and F7
     };
 
     /** Ways to misbehave. Each is off by default. */
     struct Faults
     {
-        bool neverAnswer = false;            ///< identity requests are seen but not answered
-        int replyLength = 37;                ///< other lengths cut the reply short or pad it (F7 stays last)
-        int corruptPrefixOffset = -1;        ///< 0 to 10: this byte of the reply prefix is replaced...
-        juce::uint8 corruptPrefixValue = 0x7f; ///< ...by this value
-        int replyDelayMs = 0;                ///< replies go out this long after their request
-        int unplugAfterBursts = 0;           ///< when positive: the ports vanish once this many bursts of an image arrived
-        int unplugAfterBurstsForMs = 1500;   ///< ...and come back (without firmware) after this long; negative: never
-        int unplugDuringEraseWaitMs = 0;     ///< when positive: the ports vanish at the erase request for this long
+        bool neverAnswer = false;                ///< identity requests are seen but not answered
+        int replyLength = 37;                    ///< other lengths cut the reply short or pad it (F7 stays last)
+        int corruptPrefixOffset = -1;            ///< 0 to 10: this byte of the reply prefix is replaced...
+        juce::uint8 corruptPrefixValue = 0x7f;   ///< ...by this value
+        int replyDelayMs = 0;                    ///< replies go out this long after their request
+        int unplugAfterBursts = 0;               ///< when positive: the ports vanish once this many bursts of an image arrived
+        int unplugAfterBurstsForMs = 1500;       ///< ...and come back (without firmware) after this long; negative: never
+        int unplugDuringEraseWaitMs = 0;         ///< when positive: the ports vanish at the erase request for this long
         bool comeBackUnderAlternateName = false; ///< after vanishing, the ports return under the alternate name
-        bool mixUnrelatedMidi = false;       ///< clock and note messages go out with every burst of an image
+        bool mixUnrelatedMidi = false;           ///< clock and note messages go out with every burst of an image
     };
 
     struct Config
@@ -106,7 +106,7 @@ public:
         int identityReplies = 0;  ///< sent
         int eraseRequests = 0;
         int imagesAccepted = 0;
-        int imagesRejected = 0;   ///< invalid, or cut off before their F7
+        int imagesRejected = 0; ///< invalid, or cut off before their F7
     };
 
     /** Runs the emulator's timed events. */

@@ -55,8 +55,7 @@ void MessageThreadScheduler::timerCallback()
         tasks.erase (tasks.begin(), firstLater);
     }
 
-    std::sort (due.begin(), due.end(), [] (const Task& a, const Task& b)
-               { return a.dueMs != b.dueMs ? a.dueMs < b.dueMs : a.order < b.order; });
+    std::sort (due.begin(), due.end(), [] (const Task& a, const Task& b) { return a.dueMs != b.dueMs ? a.dueMs < b.dueMs : a.order < b.order; });
 
     // Tasks run without the lock: they may schedule more.
     for (auto& task : due)
@@ -78,8 +77,7 @@ void MessageThreadScheduler::startTimerForNextTask()
             return;
         }
 
-        next = std::min_element (tasks.begin(), tasks.end(), [] (const Task& a, const Task& b)
-                                 { return a.dueMs < b.dueMs; })
+        next = std::min_element (tasks.begin(), tasks.end(), [] (const Task& a, const Task& b) { return a.dueMs < b.dueMs; })
                    ->dueMs;
     }
 

@@ -26,18 +26,16 @@ VirtualControllerAdapter::VirtualControllerAdapter (VirtualMidiService& s, Contr
 {
     link->emulator = &emulator;
 
-    emulator.setOutput ([this] (const juce::MemoryBlock& message)
-                        {
-                            service.sendFromDevice (pluggedName, juce::MidiMessage (message.getData(), (int) message.getSize(), 0.0));
-                        });
+    emulator.setOutput ([this] (const juce::MemoryBlock& message) {
+        service.sendFromDevice (pluggedName, juce::MidiMessage (message.getData(), (int) message.getSize(), 0.0));
+    });
 
-    emulator.setPresence ([this] (bool present, const juce::String& name)
-                          {
-                              if (present)
-                                  plug (name);
-                              else
-                                  unplug (name);
-                          });
+    emulator.setPresence ([this] (bool present, const juce::String& name) {
+        if (present)
+            plug (name);
+        else
+            unplug (name);
+    });
 
     if (emulator.isPresent())
         plug (emulator.getPortName());

@@ -53,13 +53,13 @@ public:
         thread; it is atomic for that reason. */
     struct EngineState
     {
-        double progress = 0.0;            ///< transfer progress, 0 to 1
-        int updateState = idle;           ///< an UpdateState value
-        juce::Array<int> pendingErrors;   ///< error codes not yet delivered
+        double progress = 0.0;                       ///< transfer progress, 0 to 1
+        int updateState = idle;                      ///< an UpdateState value
+        juce::Array<int> pendingErrors;              ///< error codes not yet delivered
         std::atomic<double> firmwareVersion { 0.0 }; ///< 0.0: none read
-        juce::String deviceName;          ///< the controller's port found by the last pass; empty: none
-        bool emergencyMode = false;       ///< the emergency form of the update is selected
-        bool hardwareDetected = false;    ///< a controller port was found by the last pass
+        juce::String deviceName;                     ///< the controller's port found by the last pass; empty: none
+        bool emergencyMode = false;                  ///< the emergency form of the update is selected
+        bool hardwareDetected = false;               ///< a controller port was found by the last pass
     };
 
     /** The user interface's view of the engine. Every callback is called on the

@@ -14,8 +14,7 @@ const juce::String usbAudioDeviceMidiPortName (usbAudioDeviceName);
 
 const juce::StringArray& getAcceptedDevicePortNames()
 {
-    static const juce::StringArray names = []
-    {
+    static const juce::StringArray names = [] {
         juce::StringArray result;
         result.add (deviceName);
         result.add (usbAudioDeviceName);

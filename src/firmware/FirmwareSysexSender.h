@@ -50,8 +50,8 @@ public:
 
     enum TimerIds
     {
-        sendTimerID = 0,      ///< one block per tick, at the update's block interval
-        eraseWaitTimerID = 1  ///< once, from the erase request to the start of the stream
+        sendTimerID = 0,     ///< one block per tick, at the update's block interval
+        eraseWaitTimerID = 1 ///< once, from the erase request to the start of the stream
     };
 
     /** The pause between the erase request and the first block, in milliseconds. */

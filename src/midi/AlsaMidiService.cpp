@@ -22,7 +22,10 @@ namespace
     class ScopedSilentAlsaErrors
     {
     public:
-        ScopedSilentAlsaErrors() : previous (snd_lib_error_set_local (ignoreAlsaError)) {}
+        ScopedSilentAlsaErrors()
+            : previous (snd_lib_error_set_local (ignoreAlsaError))
+        {
+        }
         ~ScopedSilentAlsaErrors() { snd_lib_error_set_local (previous); }
 
     private:
@@ -171,7 +174,11 @@ public:
     }
 
 private:
-    Client (snd_seq_t* s, int id) : seq (s), clientId (id) {}
+    Client (snd_seq_t* s, int id)
+        : seq (s)
+        , clientId (id)
+    {
+    }
 
     bool exists (PortAddress address)
     {
@@ -264,8 +271,7 @@ std::shared_ptr<AlsaMidiService::Client> AlsaMidiService::getClient()
 
 std::optional<AlsaMidiService::PortAddress> AlsaMidiService::parsePortIdentifier (const juce::String& identifier)
 {
-    const auto isNumber = [] (const juce::String& s)
-    {
+    const auto isNumber = [] (const juce::String& s) {
         return s.isNotEmpty() && s.length() <= 3 && s.containsOnly ("0123456789");
     };
 
@@ -301,7 +307,7 @@ juce::Array<juce::MidiDeviceInfo> AlsaMidiService::getOutputDevices()
 }
 
 std::unique_ptr<MidiService::Input> AlsaMidiService::openInput (const juce::String& identifier,
-                                                                 juce::MidiInputCallback& callback)
+                                                                juce::MidiInputCallback& callback)
 {
     // The framework is asked only once the sequencer is known to be there.
     if (getClient() == nullptr || ! parsePortIdentifier (identifier).has_value())

@@ -5,7 +5,10 @@ namespace
     class JuceInput final : public MidiService::Input
     {
     public:
-        explicit JuceInput (std::unique_ptr<juce::MidiInput> in) : input (std::move (in)) {}
+        explicit JuceInput (std::unique_ptr<juce::MidiInput> in)
+            : input (std::move (in))
+        {
+        }
         ~JuceInput() override { input->stop(); }
 
         void start() override { input->start(); }
@@ -19,7 +22,10 @@ namespace
     class JuceOutput final : public MidiService::Output
     {
     public:
-        explicit JuceOutput (std::unique_ptr<juce::MidiOutput> out) : output (std::move (out)) {}
+        explicit JuceOutput (std::unique_ptr<juce::MidiOutput> out)
+            : output (std::move (out))
+        {
+        }
 
         bool sendBytes (const void* data, size_t numBytes) override
         {
@@ -49,7 +55,7 @@ juce::Array<juce::MidiDeviceInfo> JuceMidiService::getOutputDevices()
 }
 
 std::unique_ptr<MidiService::Input> JuceMidiService::openInput (const juce::String& identifier,
-                                                                 juce::MidiInputCallback& callback)
+                                                                juce::MidiInputCallback& callback)
 {
     if (auto in = juce::MidiInput::openDevice (identifier, &callback))
         return std::make_unique<JuceInput> (std::move (in));

@@ -150,25 +150,37 @@ private:
     class MidiInputDeviceDisconnectUpdater final : public DeviceUpdater
     {
     public:
-        explicit MidiInputDeviceDisconnectUpdater (Listeners& l) : DeviceUpdater (l, &Listener::midiInputDeviceDisconnected) {}
+        explicit MidiInputDeviceDisconnectUpdater (Listeners& l)
+            : DeviceUpdater (l, &Listener::midiInputDeviceDisconnected)
+        {
+        }
     };
 
     class MidiOutputDeviceDisconnectUpdater final : public DeviceUpdater
     {
     public:
-        explicit MidiOutputDeviceDisconnectUpdater (Listeners& l) : DeviceUpdater (l, &Listener::midiOutputDeviceDisconnected) {}
+        explicit MidiOutputDeviceDisconnectUpdater (Listeners& l)
+            : DeviceUpdater (l, &Listener::midiOutputDeviceDisconnected)
+        {
+        }
     };
 
     class MidiInputDeviceReconnectUpdater final : public DeviceUpdater
     {
     public:
-        explicit MidiInputDeviceReconnectUpdater (Listeners& l) : DeviceUpdater (l, &Listener::midiInputDeviceReconnected) {}
+        explicit MidiInputDeviceReconnectUpdater (Listeners& l)
+            : DeviceUpdater (l, &Listener::midiInputDeviceReconnected)
+        {
+        }
     };
 
     class MidiOutputDeviceReconnectUpdater final : public DeviceUpdater
     {
     public:
-        explicit MidiOutputDeviceReconnectUpdater (Listeners& l) : DeviceUpdater (l, &Listener::midiOutputDeviceReconnected) {}
+        explicit MidiOutputDeviceReconnectUpdater (Listeners& l)
+            : DeviceUpdater (l, &Listener::midiOutputDeviceReconnected)
+        {
+        }
     };
 
     struct OutputDevice

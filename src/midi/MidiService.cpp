@@ -4,10 +4,10 @@
 
 std::shared_ptr<MidiService> MidiService::createPlatformService()
 {
-   #if JUCE_LINUX
+#if JUCE_LINUX
     // The framework's ALSA output loses slices of System Exclusive messages.
     return std::make_shared<AlsaMidiService>();
-   #else
+#else
     return std::make_shared<JuceMidiService>();
-   #endif
+#endif
 }

@@ -243,7 +243,7 @@ bool VirtualMidiService::isPortListed (const std::vector<Port>& ports, const juc
 }
 
 std::unique_ptr<MidiService::Input> VirtualMidiService::openInput (const juce::String& identifier,
-                                                                    juce::MidiInputCallback& callback)
+                                                                   juce::MidiInputCallback& callback)
 {
     juce::MidiDeviceInfo info;
 

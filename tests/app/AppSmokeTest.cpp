@@ -35,7 +35,8 @@ namespace
         std::string text;
 
         if (XGetWindowProperty (display, window, XInternAtom (display, name, False), 0, 1024, False, AnyPropertyType,
-                                &type, &format, &count, &remaining, &data) == Success
+                                &type, &format, &count, &remaining, &data)
+                == Success
             && data != nullptr)
         {
             if (type != None && format == 8)
@@ -63,7 +64,8 @@ namespace
         long pid = -1;
 
         if (XGetWindowProperty (display, window, XInternAtom (display, "_NET_WM_PID", False), 0, 1, False, XA_CARDINAL,
-                                &type, &format, &count, &remaining, &data) == Success
+                                &type, &format, &count, &remaining, &data)
+                == Success
             && data != nullptr)
         {
             if (type == XA_CARDINAL && format == 32 && count == 1)
@@ -125,7 +127,8 @@ int main (int argc, char** argv)
 
     if (argc > 2 && std::strcmp (argv[1], "--signal") == 0)
     {
-        quitSignal = std::strcmp (argv[2], "INT") == 0 ? SIGINT : std::strcmp (argv[2], "TERM") == 0 ? SIGTERM : -1;
+        quitSignal = std::strcmp (argv[2], "INT") == 0 ? SIGINT : std::strcmp (argv[2], "TERM") == 0 ? SIGTERM
+                                                                                                     : -1;
         argc -= 2;
         argv += 2;
     }

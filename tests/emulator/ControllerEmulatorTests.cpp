@@ -309,8 +309,7 @@ TEST (ControllerEmulator, ChecksHeaderAndRecordChecksumsInsteadOfAnExactImage)
     }
 
     const auto check = [] (const juce::MemoryBlock& m) { return ControllerEmulator::checkImageContainer (m.getData(), m.getSize()); };
-    const auto fromText = [] (const char* text)
-    {
+    const auto fromText = [] (const char* text) {
         const juce::uint8 header[] = { 0xf0, 0x00, 0x7f, 0x7f, 0x00, 0x2c, 0x70 };
         juce::MemoryBlock m (header, sizeof (header));
         m.append (text, std::strlen (text));
@@ -484,17 +483,16 @@ TEST (ControllerEmulator, StressConcurrentRequestsAreEachAnsweredOnce)
     std::vector<std::thread> senders;
 
     for (int t = 0; t < threads; ++t)
-        senders.emplace_back ([&]
-                              {
-                                  while (! go)
-                                      std::this_thread::yield();
+        senders.emplace_back ([&] {
+            while (! go)
+                std::this_thread::yield();
 
-                                  for (int i = 0; i < requestsPerThread; ++i)
-                                  {
-                                      rig.feed (identityRequest);
-                                      juce::ignoreUnused (rig.emulator.getCounts(), rig.emulator.getState());
-                                  }
-                              });
+            for (int i = 0; i < requestsPerThread; ++i)
+            {
+                rig.feed (identityRequest);
+                juce::ignoreUnused (rig.emulator.getCounts(), rig.emulator.getState());
+            }
+        });
 
     go = true;
     for (auto& s : senders)

@@ -30,8 +30,7 @@ namespace testing_support
         const juce::uint8 header[] = { 0xf0, 0x00, 0x7f, 0x7f, 0x00, 0x2c, 0x70 };
         image.append (header, sizeof (header));
 
-        const auto record = [&] (int type, int address, std::vector<juce::uint8> data)
-        {
+        const auto record = [&] (int type, int address, std::vector<juce::uint8> data) {
             std::vector<juce::uint8> fields { (juce::uint8) data.size(), (juce::uint8) (address >> 8),
                                               (juce::uint8) (address & 0xff), (juce::uint8) type };
             fields.insert (fields.end(), data.begin(), data.end());
@@ -49,8 +48,7 @@ namespace testing_support
             image.append (text.toRawUTF8(), (size_t) text.getNumBytesAsUTF8());
         };
 
-        const auto dataRecords = [&] (int firstAddress, int count, int lastLength)
-        {
+        const auto dataRecords = [&] (int firstAddress, int count, int lastLength) {
             for (int i = 0; i < count; ++i)
             {
                 std::vector<juce::uint8> data ((size_t) (i == count - 1 ? lastLength : 16));
@@ -80,18 +78,16 @@ namespace testing_support
         explicit EmulatorProbe (ControllerEmulator& e)
             : emulator (e)
         {
-            e.setOutput ([this] (const juce::MemoryBlock& m)
-                         {
-                             const std::lock_guard<std::mutex> sl (lock);
-                             sent.push_back (m);
-                         });
+            e.setOutput ([this] (const juce::MemoryBlock& m) {
+                const std::lock_guard<std::mutex> sl (lock);
+                sent.push_back (m);
+            });
 
-            e.setPresence ([this] (bool present, const juce::String& name)
-                           {
-                               const std::lock_guard<std::mutex> sl (lock);
-                               presence.emplace_back (present, name);
-                               presenceTimes.push_back (juce::Time::getMillisecondCounterHiRes());
-                           });
+            e.setPresence ([this] (bool present, const juce::String& name) {
+                const std::lock_guard<std::mutex> sl (lock);
+                presence.emplace_back (present, name);
+                presenceTimes.push_back (juce::Time::getMillisecondCounterHiRes());
+            });
         }
 
         ~EmulatorProbe()

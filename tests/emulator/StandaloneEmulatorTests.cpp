@@ -26,7 +26,10 @@ namespace
     class ScriptedTransport final : public EmulatorTransport
     {
     public:
-        explicit ScriptedTransport (std::deque<juce::MemoryBlock> s) : script (std::move (s)) {}
+        explicit ScriptedTransport (std::deque<juce::MemoryBlock> s)
+            : script (std::move (s))
+        {
+        }
 
         juce::String open() override { return {}; }
         std::vector<pollfd> getPollDescriptors() override { return {}; }
@@ -90,11 +93,10 @@ namespace
         const auto deadline = juce::Time::getMillisecondCounter() + 10000;
         bool timedOut = false;
 
-        const auto status = session.run ([&]
-                                         {
-                                             timedOut = juce::Time::getMillisecondCounter() > deadline;
-                                             return timedOut;
-                                         });
+        const auto status = session.run ([&] {
+            timedOut = juce::Time::getMillisecondCounter() > deadline;
+            return timedOut;
+        });
         return { timedOut ? -1 : status, transport->sent, transport->appearances };
     }
 } // namespace

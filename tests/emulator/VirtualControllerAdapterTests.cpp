@@ -108,7 +108,7 @@ TEST (VirtualControllerAdapter, UpdateThroughTheManagerResetsTheDeviceAndItComes
 
     for (size_t pos = 0; pos < image.getSize(); pos += 256)
         ASSERT_TRUE (bench.manager->sendMessage (deviceName, juce::MidiMessage (static_cast<const char*> (image.getData()) + pos,
-                                                                                 (int) juce::jmin ((size_t) 256, image.getSize() - pos), 0.0)));
+                                                                                (int) juce::jmin ((size_t) 256, image.getSize() - pos), 0.0)));
 
     EXPECT_EQ (bench.emulator.getCounts().imagesAccepted, 1);
     EXPECT_EQ (bench.emulator.getBursts().size(), 574u);
@@ -171,22 +171,21 @@ TEST (VirtualControllerAdapter, StressRequestsFromAnotherThreadWhileTheDeviceCom
 
     std::atomic<bool> done { false };
     std::atomic<int> requestsSent { 0 };
-    std::thread requester ([&]
-                           {
-                               const auto request = rawBytes (identityRequest);
+    std::thread requester ([&] {
+        const auto request = rawBytes (identityRequest);
 
-                               while (! done)
-                               {
-                                   bench.emulator.receive (request.getData(), request.getSize());
-                                   juce::ignoreUnused (bench.emulator.getCounts(), bench.emulator.isPresent());
+        while (! done)
+        {
+            bench.emulator.receive (request.getData(), request.getSize());
+            juce::ignoreUnused (bench.emulator.getCounts(), bench.emulator.isPresent());
 
-                                   // Every request schedules a reply on the message thread:
-                                   // unthrottled, the storm outgrows what that thread can
-                                   // run and the cycles below never end.
-                                   if (++requestsSent % 32 == 0)
-                                       std::this_thread::sleep_for (std::chrono::milliseconds (1));
-                               }
-                           });
+            // Every request schedules a reply on the message thread:
+            // unthrottled, the storm outgrows what that thread can
+            // run and the cycles below never end.
+            if (++requestsSent % 32 == 0)
+                std::this_thread::sleep_for (std::chrono::milliseconds (1));
+        }
+    });
 
     for (int cycle = 0; cycle < 40; ++cycle)
     {

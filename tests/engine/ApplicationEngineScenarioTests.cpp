@@ -44,7 +44,10 @@ namespace
             return pumpUntil ([&] { return ! listener.versions.empty() && listener.versions.back() == v; }, timeoutMs);
         }
 
-        bool waitForDevice() { return pumpUntil ([&] { return state().deviceName.isNotEmpty(); }); }
+        bool waitForDevice()
+        {
+            return pumpUntil ([&] { return state().deviceName.isNotEmpty(); });
+        }
 
         juce::MemoryBlock container() const { return { firmwareImage, (size_t) firmwareImageSize }; }
 

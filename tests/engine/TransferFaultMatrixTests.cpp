@@ -36,22 +36,22 @@ namespace
     enum class Fault
     {
         none,
-        unplugDuringEraseWait,     ///< the ports vanish at the erase request; back after awayMs (negative: never)
-        unplugAfterBursts,         ///< the ports vanish once `bursts` slices arrived; back after awayMs (negative: never)
-        backUnderAlternateName,    ///< as unplugAfterBursts, returning under the other accepted name
-        unplugAfterCompletion,     ///< the controller is unplugged once "Completed" was reported
-        resetAtLastByte,           ///< the controller resets the moment the last byte arrives
-        portNeverListed,           ///< the controller is gone before the update starts
-        refuseEraseRequest,        ///< the system refuses the erase request
-        refuseSlice,               ///< the system refuses slice number `bursts`
-        unrelatedMidi,             ///< the controller sends clock and notes with every slice
-        identityReplyStorm,        ///< identity replies arrive throughout the stream
-        secondSameNamedUnplugged,  ///< a second controller of the same name is unplugged mid-stream
-        secondInstanceStarts,      ///< another updater on the same system tries to start mid-stream
-        quitRequested,             ///< the user asks to quit mid-stream and cancels
-        sigterm,                   ///< SIGTERM mid-stream; the user cancels the question
-        sigint,                    ///< SIGINT mid-stream; the user cancels the question
-        emergencyFlagClearedFirst  ///< the engine's emergency flag is cleared before the user's start
+        unplugDuringEraseWait,    ///< the ports vanish at the erase request; back after awayMs (negative: never)
+        unplugAfterBursts,        ///< the ports vanish once `bursts` slices arrived; back after awayMs (negative: never)
+        backUnderAlternateName,   ///< as unplugAfterBursts, returning under the other accepted name
+        unplugAfterCompletion,    ///< the controller is unplugged once "Completed" was reported
+        resetAtLastByte,          ///< the controller resets the moment the last byte arrives
+        portNeverListed,          ///< the controller is gone before the update starts
+        refuseEraseRequest,       ///< the system refuses the erase request
+        refuseSlice,              ///< the system refuses slice number `bursts`
+        unrelatedMidi,            ///< the controller sends clock and notes with every slice
+        identityReplyStorm,       ///< identity replies arrive throughout the stream
+        secondSameNamedUnplugged, ///< a second controller of the same name is unplugged mid-stream
+        secondInstanceStarts,     ///< another updater on the same system tries to start mid-stream
+        quitRequested,            ///< the user asks to quit mid-stream and cancels
+        sigterm,                  ///< SIGTERM mid-stream; the user cancels the question
+        sigint,                   ///< SIGINT mid-stream; the user cancels the question
+        emergencyFlagClearedFirst ///< the engine's emergency flag is cleared before the user's start
     };
 
     struct Row
@@ -59,8 +59,8 @@ namespace
         const char* name;
         Form form;
         Fault fault;
-        int bursts = 0;    ///< the moment: slices arrived (574 in all)
-        int awayMs = -1;   ///< how long the ports stay away; negative: never back
+        int bursts = 0;  ///< the moment: slices arrived (574 in all)
+        int awayMs = -1; ///< how long the ports stay away; negative: never back
         bool completes = false;
     };
 
@@ -150,7 +150,10 @@ namespace
             ASSERT_TRUE (engine->startUpdate (row.form == Form::emergency));
         }
 
-        bool waitForSlices (int n) { return pumpUntil ([&] { return slicesArrived() >= n || ended(); }, endDeadlineMs); }
+        bool waitForSlices (int n)
+        {
+            return pumpUntil ([&] { return slicesArrived() >= n || ended(); }, endDeadlineMs);
+        }
 
         /** From the update's start to its last slice, the port carried the erase
             request (normal form only, first) and the image's slices in order; a
@@ -329,30 +332,30 @@ INSTANTIATE_TEST_SUITE_P (
     TransferFaultMatrix,
     ::testing::Values (
         //   name                                   form             fault                              bursts away  completes
-        Row { "Normal",                             Form::normal,    Fault::none,                       0,     -1,   true },
-        Row { "Emergency",                          Form::emergency, Fault::none,                       0,     -1,   true },
-        Row { "UnplugDuringEraseWaitBackInTime",    Form::normal,    Fault::unplugDuringEraseWait,      0,     20,   true },
-        Row { "UnplugDuringEraseWaitNeverBack",     Form::normal,    Fault::unplugDuringEraseWait,      0,     -1,   false },
-        Row { "UnplugAfterBlockOne",                Form::normal,    Fault::unplugAfterBursts,          1,     150,  false },
-        Row { "UnplugMidStreamNeverBack",           Form::normal,    Fault::unplugAfterBursts,          287,   -1,   false },
-        Row { "UnplugBeforeTheLastBlock",           Form::normal,    Fault::unplugAfterBursts,          573,   150,  false },
-        Row { "UnplugAfterCompletion",              Form::normal,    Fault::unplugAfterCompletion,      0,     -1,   true },
-        Row { "ResetAtTheLastByte",                 Form::normal,    Fault::resetAtLastByte,            0,     -1,   true },
-        Row { "QuickDropAndReturnMidStream",        Form::normal,    Fault::unplugAfterBursts,          100,   1,    false },
-        Row { "BackUnderTheOtherNameMidStream",     Form::normal,    Fault::backUnderAlternateName,     100,   20,   false },
-        Row { "RefusedEraseRequest",                Form::normal,    Fault::refuseEraseRequest,         0,     -1,   false },
-        Row { "RefusedSliceMidStream",              Form::normal,    Fault::refuseSlice,                300,   -1,   false },
-        Row { "UnrelatedMidiDuringTheStream",       Form::normal,    Fault::unrelatedMidi,              0,     -1,   true },
-        Row { "IdentityReplyStormDuringTheStream",  Form::normal,    Fault::identityReplyStorm,         0,     -1,   true },
-        Row { "SecondSameNamedControllerUnplugged", Form::normal,    Fault::secondSameNamedUnplugged,   100,   -1,   false },
-        Row { "SecondInstanceStartsMidStream",      Form::normal,    Fault::secondInstanceStarts,       100,   -1,   true },
-        Row { "QuitRequestedMidStream",             Form::normal,    Fault::quitRequested,              100,   -1,   true },
-        Row { "SigtermMidStream",                   Form::normal,    Fault::sigterm,                    100,   -1,   true },
-        Row { "SigintMidStream",                    Form::normal,    Fault::sigint,                     100,   -1,   true },
-        Row { "EmergencyUnplugMidStream",           Form::emergency, Fault::unplugAfterBursts,          287,   150,  false },
-        Row { "EmergencyQuickDropAndReturn",        Form::emergency, Fault::unplugAfterBursts,          100,   1,    false },
-        Row { "EmergencyResetAtTheLastByte",        Form::emergency, Fault::resetAtLastByte,            0,     -1,   true },
-        Row { "EmergencyPortNeverListed",           Form::emergency, Fault::portNeverListed,            0,     -1,   false },
-        Row { "EmergencyAfterTheFlagWasCleared",    Form::emergency, Fault::emergencyFlagClearedFirst,  0,     -1,   true },
-        Row { "EmergencySigtermMidStream",          Form::emergency, Fault::sigterm,                    100,   -1,   true }),
+        Row { "Normal", Form::normal, Fault::none, 0, -1, true },
+        Row { "Emergency", Form::emergency, Fault::none, 0, -1, true },
+        Row { "UnplugDuringEraseWaitBackInTime", Form::normal, Fault::unplugDuringEraseWait, 0, 20, true },
+        Row { "UnplugDuringEraseWaitNeverBack", Form::normal, Fault::unplugDuringEraseWait, 0, -1, false },
+        Row { "UnplugAfterBlockOne", Form::normal, Fault::unplugAfterBursts, 1, 150, false },
+        Row { "UnplugMidStreamNeverBack", Form::normal, Fault::unplugAfterBursts, 287, -1, false },
+        Row { "UnplugBeforeTheLastBlock", Form::normal, Fault::unplugAfterBursts, 573, 150, false },
+        Row { "UnplugAfterCompletion", Form::normal, Fault::unplugAfterCompletion, 0, -1, true },
+        Row { "ResetAtTheLastByte", Form::normal, Fault::resetAtLastByte, 0, -1, true },
+        Row { "QuickDropAndReturnMidStream", Form::normal, Fault::unplugAfterBursts, 100, 1, false },
+        Row { "BackUnderTheOtherNameMidStream", Form::normal, Fault::backUnderAlternateName, 100, 20, false },
+        Row { "RefusedEraseRequest", Form::normal, Fault::refuseEraseRequest, 0, -1, false },
+        Row { "RefusedSliceMidStream", Form::normal, Fault::refuseSlice, 300, -1, false },
+        Row { "UnrelatedMidiDuringTheStream", Form::normal, Fault::unrelatedMidi, 0, -1, true },
+        Row { "IdentityReplyStormDuringTheStream", Form::normal, Fault::identityReplyStorm, 0, -1, true },
+        Row { "SecondSameNamedControllerUnplugged", Form::normal, Fault::secondSameNamedUnplugged, 100, -1, false },
+        Row { "SecondInstanceStartsMidStream", Form::normal, Fault::secondInstanceStarts, 100, -1, true },
+        Row { "QuitRequestedMidStream", Form::normal, Fault::quitRequested, 100, -1, true },
+        Row { "SigtermMidStream", Form::normal, Fault::sigterm, 100, -1, true },
+        Row { "SigintMidStream", Form::normal, Fault::sigint, 100, -1, true },
+        Row { "EmergencyUnplugMidStream", Form::emergency, Fault::unplugAfterBursts, 287, 150, false },
+        Row { "EmergencyQuickDropAndReturn", Form::emergency, Fault::unplugAfterBursts, 100, 1, false },
+        Row { "EmergencyResetAtTheLastByte", Form::emergency, Fault::resetAtLastByte, 0, -1, true },
+        Row { "EmergencyPortNeverListed", Form::emergency, Fault::portNeverListed, 0, -1, false },
+        Row { "EmergencyAfterTheFlagWasCleared", Form::emergency, Fault::emergencyFlagClearedFirst, 0, -1, true },
+        Row { "EmergencySigtermMidStream", Form::emergency, Fault::sigterm, 100, -1, true }),
     [] (const ::testing::TestParamInfo<Row>& p) { return std::string (p.param.name); });

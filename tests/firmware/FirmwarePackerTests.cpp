@@ -100,7 +100,7 @@ TEST (FirmwarePacker, RejectsEachKindOfMalformedInput)
 TEST (FirmwarePacker, ReportsTheFirstFaultInFileOrder)
 {
     auto records = validRecords;
-    records[1] = ":1040000000500020ED400008C3400008C5400008F4"; // checksum
+    records[1] = ":1040000000500020ED400008C3400008C5400008F4";     // checksum
     records[2] = ":10401000000000000000000000000000000000\xc3\xa0"; // 8-bit
     const auto check = firmware_packer::checkIntelHex (join (records));
     EXPECT_EQ (check.line, 2);
@@ -140,7 +140,7 @@ TEST (FirmwarePacker, TheOfferedVersionComesFromTheFilesName)
         { "fw-12.34.hex", "12.34" },
         { "1.05.hex", "1.05" },
         { "fw.hex", "" },
-        { "fw-1.5.hex", "" },      // two digits after the point, as the controller reports them
+        { "fw-1.5.hex", "" }, // two digits after the point, as the controller reports them
         { "fw-1.050.hex", "" },
         { "fw-.05.hex", "" },
         { "fw-1.05.HEX", "" },

@@ -44,14 +44,12 @@ TEST (PlaceholderFirmware, HasTheControllersRecordLayout)
     ASSERT_EQ (records.size(), 3265u);
 
     size_t i = 0;
-    const auto expectUpper = [&] (juce::uint8 high, juce::uint8 low)
-    {
+    const auto expectUpper = [&] (juce::uint8 high, juce::uint8 low) {
         ASSERT_EQ (records[i].type, 4) << "record " << i;
         EXPECT_EQ (records[i].data, (std::vector<juce::uint8> { high, low })) << "record " << i;
         ++i;
     };
-    const auto expectData = [&] (juce::uint32 from, int count, size_t lastSize)
-    {
+    const auto expectData = [&] (juce::uint32 from, int count, size_t lastSize) {
         for (int k = 0; k < count; ++k, ++i)
         {
             ASSERT_EQ (records[i].type, 0) << "record " << i;

@@ -105,16 +105,16 @@ extern "C" int LLVMFuzzerTestOneInput (const uint8_t* data, size_t size)
             case 5:
                 // The endings of an update replaced by this one are its own.
                 checkEndings();
-            {
-                const bool emergency = (in.byte() & 1) != 0;
-                const auto state = emulator.getState();
-                acceptedAtStart = emulator.getCounts().imagesAccepted;
-                burstsAtStart = (int) emulator.getBursts().size();
-                takeable = emulator.isPresent()
-                           && state == (emergency ? ControllerEmulator::State::bootloader : ControllerEmulator::State::normal);
-                started = engine->startUpdate (emergency);
-                break;
-            }
+                {
+                    const bool emergency = (in.byte() & 1) != 0;
+                    const auto state = emulator.getState();
+                    acceptedAtStart = emulator.getCounts().imagesAccepted;
+                    burstsAtStart = (int) emulator.getBursts().size();
+                    takeable = emulator.isPresent()
+                               && state == (emergency ? ControllerEmulator::State::bootloader : ControllerEmulator::State::normal);
+                    started = engine->startUpdate (emergency);
+                    break;
+                }
             default:
                 fuzzing::pump (in.byte() % 16);
                 break;

@@ -23,7 +23,11 @@ namespace fuzzing
     class FuzzInput
     {
     public:
-        FuzzInput (const uint8_t* d, size_t s) : data (d), size (s) {}
+        FuzzInput (const uint8_t* d, size_t s)
+            : data (d)
+            , size (s)
+        {
+        }
 
         bool empty() const noexcept { return pos >= size; }
         uint8_t byte() noexcept { return pos < size ? data[pos++] : 0; }

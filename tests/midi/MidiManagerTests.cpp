@@ -302,7 +302,10 @@ TEST_F (MidiManagerTest, ListenerRemovingItselfDuringADeliveryDoesNotStopTheOthe
     {
         MidiManager& manager;
         int calls = 0;
-        explicit SelfRemover (MidiManager& m) : manager (m) {}
+        explicit SelfRemover (MidiManager& m)
+            : manager (m)
+        {
+        }
         void handleIncomingMidiMessage (juce::MidiInput*, const juce::MidiMessage&) override {}
         void midiInputDeviceDisconnected (juce::StringArray) override {}
         void midiOutputDeviceDisconnected (juce::StringArray) override

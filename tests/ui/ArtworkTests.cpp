@@ -144,8 +144,7 @@ TEST (ArtworkTests, HeaderHoldsTitlesAtTheLeftAndTheControllerAtTheRight)
 {
     const auto image = decode (Pictures::backgroundPicture);
 
-    const auto countPixels = [&image] (juce::Rectangle<int> area, auto predicate)
-    {
+    const auto countPixels = [&image] (juce::Rectangle<int> area, auto predicate) {
         int count = 0;
 
         for (int y = area.getY(); y < area.getBottom(); ++y)

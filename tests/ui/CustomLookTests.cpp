@@ -255,8 +255,7 @@ TEST (CustomLookTests, TextIsWhiteAndCentredWithOrWithoutFill)
         const auto image = fixture.paint (value, "42%");
 
         // Text pixels: the only pixels with a red channel well above the fill's 40.
-        const auto isText = [value] (juce::Colour c)
-        {
+        const auto isText = [value] (juce::Colour c) {
             return value > 0.0 ? c.getAlpha() == 255 && c.getRed() > 120 : ! isClear (c);
         };
         const auto box = boundingBox (image, isText);

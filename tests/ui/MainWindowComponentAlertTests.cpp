@@ -88,7 +88,10 @@ namespace
             component = nullptr;
         }
 
-        bool waitForAlert() { return pumpUntil ([] { return ! shownAlerts().empty(); }, 3000); }
+        bool waitForAlert()
+        {
+            return pumpUntil ([] { return ! shownAlerts().empty(); }, 3000);
+        }
 
         void dismissWithOk()
         {

@@ -147,8 +147,7 @@ TEST_F (MainWindowComponentTest, RenderedPanelShowsTheBlueRuleAndTheBarFrame)
         EXPECT_EQ (shot.getPixelAt (x, y), background.getPixelAt (x, y)) << x << ", " << y;
 
     // The labels draw their text over the panel: it is at the back.
-    const auto inkIn = [&] (const juce::Image& image, juce::Rectangle<int> area)
-    {
+    const auto inkIn = [&] (const juce::Image& image, juce::Rectangle<int> area) {
         for (int y = area.getY(); y < area.getBottom(); ++y)
             for (int x = area.getX(); x < area.getRight(); ++x)
                 if (image.getPixelAt (x, y).getBrightness() < 0.3f && background.getPixelAt (x, y).getBrightness() > 0.6f)
@@ -432,7 +431,6 @@ TEST_F (MainWindowComponentTest, OtherButtonsAreIgnored)
     juce::TextButton stranger;
     c().buttonClicked (&stranger);
     EXPECT_TRUE (alerts->notices.empty() && alerts->questions.empty());
-
 }
 
 //==============================================================================

@@ -68,7 +68,11 @@ namespace
     class EngineMonitor final : public ApplicationEngine::Listener
     {
     public:
-        EngineMonitor (const char* c, const ApplicationEngine& e) : command (c), engine (e) {}
+        EngineMonitor (const char* c, const ApplicationEngine& e)
+            : command (c)
+            , engine (e)
+        {
+        }
 
         void updateStateChanged (int s) override
         {
@@ -150,11 +154,10 @@ namespace
 
         bool waitForController (const juce::String& port, double version, double timeoutSeconds)
         {
-            return pumpUntil ([&]
-                              {
-                                  return monitor.hardware && engine->getState().deviceName == port
-                                         && (version > 0.0 ? std::abs (monitor.version - version) < 0.001 : monitor.version > 0.0);
-                              },
+            return pumpUntil ([&] {
+                return monitor.hardware && engine->getState().deviceName == port
+                       && (version > 0.0 ? std::abs (monitor.version - version) < 0.001 : monitor.version > 0.0);
+            },
                               timeoutSeconds);
         }
 
@@ -252,7 +255,8 @@ namespace
     int usage()
     {
         std::cerr << "usage: qb4ii_vm_e2e update PORT VERSION_BEFORE VERSION_AFTER [INTERVAL_MS ERASE_WAIT_MS]"
-                     " | offline PORT INTERVAL_MS ERASE_WAIT_MS BLOCKS" << std::endl;
+                     " | offline PORT INTERVAL_MS ERASE_WAIT_MS BLOCKS"
+                  << std::endl;
         return 2;
     }
 } // namespace

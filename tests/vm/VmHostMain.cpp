@@ -450,7 +450,8 @@ namespace
     {
         std::cerr << "usage: qb4ii_vm_host list | appear PORT TIMEOUT_MS | image FILE | send PORT INTERVAL_MS [--juce]"
                      " | reply MAJOR MINOR PATCH"
-                     " | identity PORT REPLY_HEX TIMEOUT_MS | ping PORT TIMEOUT_MS | probe PORT | vanish PORT TIMEOUT_MS" << std::endl;
+                     " | identity PORT REPLY_HEX TIMEOUT_MS | ping PORT TIMEOUT_MS | probe PORT | vanish PORT TIMEOUT_MS"
+                  << std::endl;
         return 2;
     }
 } // namespace

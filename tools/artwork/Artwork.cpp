@@ -14,7 +14,7 @@ namespace artwork
         const juce::Colour ruleColour (0xff00afec);
         const juce::Colour frameColour (0xff9f9f9f);
 
-        constexpr int ruleTop = 140; // rows 140, 141 and 142
+        constexpr int ruleTop = 140;                               // rows 140, 141 and 142
         const juce::Rectangle<int> frameBounds (19, 256, 463, 28); // outer lines on x 19 and 481, y 256 and 283
 
         juce::Font sansSerif (float height, int styleFlags)
@@ -99,8 +99,7 @@ namespace artwork
             juce::Image image (juce::Image::ARGB, width, height, true);
             juce::Graphics g (image);
 
-            const auto grey = [level] (double offset)
-            {
+            const auto grey = [level] (double offset) {
                 return juce::Colour::greyLevel ((float) juce::jlimit (0.0, 1.0, (level + offset) / 255.0));
             };
 

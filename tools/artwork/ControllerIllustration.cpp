@@ -221,7 +221,8 @@ namespace
             for (int led = 0; led < 8; ++led)
             {
                 const auto on = (float) led < faderLevels[strip] * 8.0f;
-                const auto colour = led >= 7 ? juce::Colour (0xffff4b3e) : led >= 5 ? juce::Colour (0xffffc83d) : juce::Colour (0xff4cd964);
+                const auto colour = led >= 7 ? juce::Colour (0xffff4b3e) : led >= 5 ? juce::Colour (0xffffc83d)
+                                                                                    : juce::Colour (0xff4cd964);
                 g.setColour (on ? colour : colour.withAlpha (0.15f));
                 g.fillRect (centreX + 4.2f, 90.0f - (float) led * 3.4f, 1.6f, 2.4f);
             }

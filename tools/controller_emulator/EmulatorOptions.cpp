@@ -68,8 +68,7 @@ std::optional<EmulatorOptions> EmulatorOptions::parse (const juce::StringArray& 
         }
 
         const auto value = takesValue ? args[++i] : juce::String();
-        const auto bad = [&error, &arg, &value]
-        {
+        const auto bad = [&error, &arg, &value] {
             error = "bad value for " + arg + ": \"" + value + "\"";
             return std::nullopt;
         };
@@ -110,9 +109,9 @@ std::optional<EmulatorOptions> EmulatorOptions::parse (const juce::StringArray& 
             if (! ms.has_value())
                 return bad();
 
-            (arg == "--reset-ms" ? options.config.resetDelayMs
-                                 : arg == "--reset-duration-ms" ? options.config.resetDurationMs
-                                                                : options.logEveryNthBurst) = *ms;
+            (arg == "--reset-ms"            ? options.config.resetDelayMs
+             : arg == "--reset-duration-ms" ? options.config.resetDurationMs
+                                            : options.logEveryNthBurst) = *ms;
         }
         else if (arg == "--unplug-command")
             options.unplugCommand = value;

@@ -20,13 +20,13 @@ public:
     };
 
     Transport transport = Transport::sequencer;
-    juce::String rawMidiDevice;         ///< for rawMidi: "hw:ID,0"
-    ControllerEmulator::Config config;  ///< version, image check, reset times
-    bool bootloader = false;            ///< power up in the bootloader
-    bool keepRunning = false;           ///< go on after the first image
-    int logEveryNthBurst = 50;          ///< 0: no burst lines; 1: every burst
-    juce::String unplugCommand;         ///< rawMidi: run by a reset to unplug the device
-    juce::String plugCommand;           ///< rawMidi: run by a reset to plug it in again
+    juce::String rawMidiDevice;        ///< for rawMidi: "hw:ID,0"
+    ControllerEmulator::Config config; ///< version, image check, reset times
+    bool bootloader = false;           ///< power up in the bootloader
+    bool keepRunning = false;          ///< go on after the first image
+    int logEveryNthBurst = 50;         ///< 0: no burst lines; 1: every burst
+    juce::String unplugCommand;        ///< rawMidi: run by a reset to unplug the device
+    juce::String plugCommand;          ///< rawMidi: run by a reset to plug it in again
 
     /** Reads the arguments (without the program name). On a mistake, returns
         nothing and sets error to a one-line explanation. */

@@ -35,8 +35,7 @@ int LoopScheduler::runDueTasks()
             const std::lock_guard<std::mutex> sl (lock);
 
             const auto now = getTimeMs();
-            const auto first = std::min_element (tasks.begin(), tasks.end(), [] (const Task& a, const Task& b)
-                                                 { return a.dueMs != b.dueMs ? a.dueMs < b.dueMs : a.order < b.order; });
+            const auto first = std::min_element (tasks.begin(), tasks.end(), [] (const Task& a, const Task& b) { return a.dueMs != b.dueMs ? a.dueMs < b.dueMs : a.order < b.order; });
 
             if (first == tasks.end() || first->dueMs > now)
                 return ran;
@@ -58,8 +57,7 @@ int LoopScheduler::getMsUntilNextTask()
     if (tasks.empty())
         return -1;
 
-    const auto next = std::min_element (tasks.begin(), tasks.end(), [] (const Task& a, const Task& b)
-                                        { return a.dueMs < b.dueMs; })
+    const auto next = std::min_element (tasks.begin(), tasks.end(), [] (const Task& a, const Task& b) { return a.dueMs < b.dueMs; })
                           ->dueMs;
 
     return juce::jmax (0, (int) std::ceil (next - getTimeMs()));

@@ -37,7 +37,8 @@ int main (int argc, char** argv)
 
     if (! options.has_value())
     {
-        std::cerr << "qb4ii-controller-emulator: " << error << "\n\n" << EmulatorOptions::getUsage();
+        std::cerr << "qb4ii-controller-emulator: " << error << "\n\n"
+                  << EmulatorOptions::getUsage();
         return 2;
     }
 

@@ -95,8 +95,7 @@ void SequencerTransport::send (const juce::MemoryBlock& message)
 
     snd_seq_event_t event;
 
-    const auto sendEvent = [this, &event]
-    {
+    const auto sendEvent = [this, &event] {
         snd_seq_ev_set_source (&event, (unsigned char) outputPort);
         snd_seq_ev_set_subs (&event);
         snd_seq_ev_set_direct (&event);

@@ -147,8 +147,7 @@ namespace firmware_packer
         size_t position = 0;
         int lineNumber = 0;
 
-        const auto fail = [&result] (int line, std::string reason)
-        {
+        const auto fail = [&result] (int line, std::string reason) {
             result.ok = false;
             result.line = line;
             result.reason = std::move (reason);

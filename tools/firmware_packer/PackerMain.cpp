@@ -89,8 +89,7 @@ int main (int argc, char** argv)
     if (input.empty() || (checkOnly == (! syxOutput.empty() || ! cppOutput.empty())))
         return usage (argv[0]);
 
-    const auto removeOutputs = [&]
-    {
+    const auto removeOutputs = [&] {
         for (const auto* path : { &syxOutput, &cppOutput })
             if (! path->empty())
                 std::remove (path->c_str());

@@ -47,6 +47,7 @@ namespace
         unrelatedMidi,            ///< the controller sends clock and notes with every slice
         identityReplyStorm,       ///< identity replies arrive throughout the stream
         secondSameNamedUnplugged, ///< a second controller of the same name is unplugged mid-stream
+        otherControllerUnplugged, ///< a controller under the other accepted name, open too, is unplugged mid-stream
         secondInstanceStarts,     ///< another updater on the same system tries to start mid-stream
         quitRequested,            ///< the user asks to quit mid-stream and cancels
         sigterm,                  ///< SIGTERM mid-stream; the user cancels the question
@@ -129,6 +130,10 @@ namespace
         /** The controller is found, and read unless it is in its bootloader. */
         void plugIn()
         {
+            // Listed before this controller, so that detection keeps to this one.
+            if (row.fault == Fault::otherControllerUnplugged)
+                service->plugDevice (usbAudioDeviceMidiPortName);
+
             if (row.form == Form::emergency)
                 emulator.powerUpInBootloader();
             else
@@ -220,6 +225,12 @@ TEST_P (TransferFaultMatrix, EndsAsExpectedAndKeepsItsPromises)
         service->plugDevice (port);
         service->setPortReceiver (service->getOutputIdentifiers (port)[1], {});
     }
+    else if (fault == Fault::otherControllerUnplugged)
+    {
+        // As found by an earlier detection pass.
+        rig.manager->openOutputDevice (usbAudioDeviceMidiPortName);
+        ASSERT_TRUE (rig.manager->isOutputDeviceOpen (usbAudioDeviceMidiPortName));
+    }
     else if (fault == Fault::secondInstanceStarts)
     {
         otherEngine = new ApplicationEngine (new MidiManager (service), timing());
@@ -272,6 +283,12 @@ TEST_P (TransferFaultMatrix, EndsAsExpectedAndKeepsItsPromises)
         ASSERT_EQ (identifiers.size(), 2);
         // The second controller's ports were listed last.
         service->unplugPorts (service->getInputDevices().getLast().identifier, identifiers[1]);
+    }
+    else if (fault == Fault::otherControllerUnplugged)
+    {
+        // Its loss re-arms detection in the middle of this stream.
+        ASSERT_TRUE (waitForSlices (row.bursts));
+        service->unplugDevice (usbAudioDeviceMidiPortName);
     }
     else if (fault == Fault::secondInstanceStarts)
     {
@@ -348,6 +365,7 @@ INSTANTIATE_TEST_SUITE_P (
         Row { "UnrelatedMidiDuringTheStream", Form::normal, Fault::unrelatedMidi, 0, -1, true },
         Row { "IdentityReplyStormDuringTheStream", Form::normal, Fault::identityReplyStorm, 0, -1, true },
         Row { "SecondSameNamedControllerUnplugged", Form::normal, Fault::secondSameNamedUnplugged, 100, -1, false },
+        Row { "OtherControllerUnpluggedMidStream", Form::normal, Fault::otherControllerUnplugged, 100, -1, true },
         Row { "SecondInstanceStartsMidStream", Form::normal, Fault::secondInstanceStarts, 100, -1, true },
         Row { "QuitRequestedMidStream", Form::normal, Fault::quitRequested, 100, -1, true },
         Row { "SigtermMidStream", Form::normal, Fault::sigterm, 100, -1, true },

@@ -74,10 +74,30 @@ void FirmwareSysexSender::startStreaming()
 
 bool FirmwareSysexSender::hasElapsedSince (double markMs, int intervalMs)
 {
-    // The timer counts whole milliseconds, so a tick may land up to about half a
-    // millisecond short of its period.
-    constexpr double granularityMs = 1.0;
-    return juce::Time::getMillisecondCounterHiRes() - markMs >= intervalMs - granularityMs;
+    return juce::Time::getMillisecondCounterHiRes() - markMs >= intervalMs;
+}
+
+bool FirmwareSysexSender::waitUntilElapsed (int timerID, double markMs, int intervalMs)
+{
+    const auto remaining = intervalMs - (juce::Time::getMillisecondCounterHiRes() - markMs);
+
+    if (remaining <= 0.0)
+        return true;
+
+    // The timer counts whole milliseconds, so a tick often lands a fraction of a
+    // millisecond short of its period. That fraction is waited out here, which
+    // costs less than a millisecond of this thread; a longer shortfall goes back
+    // to the timer.
+    if (remaining < 1.0)
+    {
+        while (! hasElapsedSince (markMs, intervalMs))
+            juce::Thread::yield();
+
+        return true;
+    }
+
+    startTimer (timerID, (int) std::ceil (remaining));
+    return false;
 }
 
 void FirmwareSysexSender::stopSending()
@@ -99,12 +119,8 @@ void FirmwareSysexSender::endEraseWait()
     // The framework's timer thread can fire a freshly started timer early, by up
     // to the time since it last woke. The controller is still erasing then: wait
     // out the rest.
-    if (! hasElapsedSince (eraseSentAtMs, eraseWaitMs))
-    {
-        const auto remaining = eraseWaitMs - (juce::Time::getMillisecondCounterHiRes() - eraseSentAtMs);
-        startTimer (eraseWaitTimerID, juce::jmax (1, (int) std::ceil (remaining)));
+    if (! waitUntilElapsed (eraseWaitTimerID, eraseSentAtMs, eraseWaitMs))
         return;
-    }
 
     listeners.call ([this] (Listener& l) { l.sysexStatusChanged (this, statusStarted); });
     midiManager->openOutputDevice (update->getDeviceName());
@@ -120,12 +136,8 @@ void FirmwareSysexSender::sendTick()
     // rest, then go back to the regular period.
     const int interval = update->getBlockInterval();
 
-    if (! hasElapsedSince (lastBlockAtMs, interval))
-    {
-        const auto remaining = interval - (juce::Time::getMillisecondCounterHiRes() - lastBlockAtMs);
-        startTimer (sendTimerID, juce::jmax (1, (int) std::ceil (remaining)));
+    if (! waitUntilElapsed (sendTimerID, lastBlockAtMs, interval))
         return;
-    }
 
     if (getTimerInterval (sendTimerID) != interval)
         startTimer (sendTimerID, interval);

@@ -118,9 +118,14 @@ private:
     /** Starts the send timer and marks the moment the first block is paced from. */
     void startStreaming();
 
-    /** True when at least the given time has passed since the mark, within the
-        timer's millisecond granularity. */
+    /** True when at least the given time has passed since the mark, by the
+        high-resolution clock. */
     static bool hasElapsedSince (double markMs, int intervalMs);
+
+    /** True once the interval since the mark has passed, waiting out a remainder
+        under a millisecond; otherwise restarts the timer for the rest and returns
+        false. */
+    bool waitUntilElapsed (int timerID, double markMs, int intervalMs);
 
     /** Delivers a status after which this sender may have been destroyed: the
         caller must return at once, touching no member. */

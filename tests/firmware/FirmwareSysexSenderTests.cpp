@@ -220,9 +220,24 @@ TEST_F (FirmwareSysexSenderTest, EmergencyUpdateSendsItsFirstBlockOneIntervalAft
 
     ASSERT_TRUE (pumpUntil ([&] { return ! received.empty(); }));
     const auto log = service->getSentLog (port);
-    // The timer counts whole milliseconds: a gap may land up to 1 ms short.
-    EXPECT_GE (log.front().timeMs - startedAt, slowInterval - 1.0);
+    EXPECT_GE (log.front().timeMs - startedAt, slowInterval);
     EXPECT_EQ (listener.count (FirmwareSysexSender::statusStarted), 0);
+}
+
+TEST_F (FirmwareSysexSenderTest, NothingFollowsTheEraseRequestOrABlockSoonerThanItsInterval)
+{
+    // A hard floor, by the high-resolution clock: the timer's early ticks are
+    // waited out, never rounded away.
+    const int blockInterval = 3;
+    startNormal (blockInterval);
+    ASSERT_TRUE (pumpUntil ([&] { return completed(); }));
+
+    const auto log = service->getSentLog (port);
+    ASSERT_EQ (log.size(), 1u + smallImageBlocks);
+    EXPECT_GE (log[1].timeMs - log[0].timeMs, (double) eraseWait) << "the stream began inside the erase wait";
+
+    for (size_t k = 2; k < log.size(); ++k)
+        EXPECT_GE (log[k].timeMs - log[k - 1].timeMs, (double) blockInterval) << "block " << k - 1;
 }
 
 TEST_F (FirmwareSysexSenderTest, UpdateWithoutDataCompletesOnTheFirstTick)

@@ -4,8 +4,9 @@
 QB4II_ROOT="$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)"
 
 # The Debian packages the build and the headless tests need.
-QB4II_PACKAGES=(cmake g++ make pkg-config juce-modules-source libgtest-dev libasound2-dev
-                libx11-dev xvfb xauth fontconfig-config clang-format)
+QB4II_PACKAGES=(cmake g++ make pkg-config juce-modules-source libgtest-dev libasound2-dev libsystemd-dev
+                libx11-dev xvfb xauth fontconfig-config clang-format
+                dbus-daemon dbus-bin python3-dbusmock)
 
 die() { echo "error: $*" >&2; exit 1; }
 

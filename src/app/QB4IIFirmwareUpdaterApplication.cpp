@@ -44,6 +44,7 @@ void QB4IIFirmwareUpdaterApplication::initialise (const juce::String&)
 
     midiManager = new MidiManager (createMidiService());
     engine = new ApplicationEngine (midiManager);
+    engine->setSleepInhibitor (SleepInhibitor::createForPlatform());
 
     MainWindowComponent::Ptr content (new MainWindowComponent (engine));
     mainWindow = new MainWindow (content);

@@ -16,6 +16,7 @@ ApplicationEngine::~ApplicationEngine()
     // the record or the channels any more.
     detectDeviceInfo.reset();
     sysexSenders.clear();
+    releaseClaims();
     updater.cancelPendingUpdate();
     updater.firmwareVersionUpdater.cancelPendingUpdate();
     updater.hardwareDetectedUpdater.cancelPendingUpdate();
@@ -37,6 +38,25 @@ void ApplicationEngine::setEmergencyMode (bool shouldBeOn)
     state.emergencyMode = shouldBeOn;
 }
 
+void ApplicationEngine::setSleepInhibitor (std::unique_ptr<SleepInhibitor> inhibitor)
+{
+    if (sleepInhibitor != nullptr && isUpdating())
+        sleepInhibitor->release();
+
+    sleepInhibitor = std::move (inhibitor);
+
+    if (sleepInhibitor != nullptr && isUpdating())
+        sleepInhibitor->acquire();
+}
+
+void ApplicationEngine::releaseClaims()
+{
+    portClaim.reset();
+
+    if (sleepInhibitor != nullptr)
+        sleepInhibitor->release();
+}
+
 bool ApplicationEngine::isUpdating() const
 {
     return state.updateState == erasing || state.updateState == sending;
@@ -47,7 +67,7 @@ bool ApplicationEngine::startUpdate (bool emergency)
     state.emergencyMode = emergency;
     sysexSenders.clear();
     firmwareUpdates.clear();
-    portClaim.reset();
+    releaseClaims();
     state.updateState = idle;
     state.progress = 0.0;
     updater.triggerAsyncUpdate();
@@ -66,6 +86,9 @@ bool ApplicationEngine::startUpdate (bool emergency)
         lastStartRefusal = controllerBusy;
         return false;
     }
+
+    if (sleepInhibitor != nullptr)
+        sleepInhibitor->acquire();
 
     createFirmwareUpdates (state.deviceName);
     createSysexSenders();
@@ -122,7 +145,7 @@ void ApplicationEngine::sysexStatusChanged (FirmwareSysexSender*, juce::String s
         // This may destroy the reporting sender, which touches nothing afterwards.
         sysexSenders.clear();
         firmwareUpdates.clear();
-        portClaim.reset();
+        releaseClaims();
         state.updateState = complete;
         updater.triggerAsyncUpdate();
     }
@@ -141,7 +164,7 @@ void ApplicationEngine::cancelUpdate()
 
     sysexSenders.clear();
     firmwareUpdates.clear();
-    portClaim.reset();
+    releaseClaims();
     state.updateState = idle;
     state.progress = 0.0;
     updater.triggerAsyncUpdate();

@@ -4,6 +4,7 @@
 #include "firmware/FirmwareTiming.h"
 #include "firmware/FirmwareUpdate.h"
 #include "engine/PortUpdateLock.h"
+#include "engine/SleepInhibitor.h"
 #include "midi/MidiManager.h"
 
 #include <juce_events/juce_events.h>
@@ -162,6 +163,12 @@ public:
         getLastStartRefusal()); the update holds it until it ends. Message thread. */
     bool startUpdate (bool emergency);
 
+    /** Gives the engine the way to keep the machine awake during an update: it
+        holds the inhibitor from startUpdate() until the update ends (completed,
+        failed, replaced or the engine destroyed). Without one, nothing is held.
+        Message thread. */
+    void setSleepInhibitor (std::unique_ptr<SleepInhibitor> inhibitor);
+
     /** Why the last startUpdate() that returned false did so. Message thread. */
     StartRefusal getLastStartRefusal() const noexcept { return lastStartRefusal; }
 
@@ -187,10 +194,12 @@ private:
     void createFirmwareUpdates (const juce::String& deviceName);
     void createSysexSenders();
     void cancelUpdate();
+    void releaseClaims();
 
     MidiManager::Ptr midiManager;
     const FirmwareTiming timing;
-    std::unique_ptr<PortUpdateLock> portClaim; // held from startUpdate until the update ends
+    std::unique_ptr<PortUpdateLock> portClaim;      // held from startUpdate until the update ends
+    std::unique_ptr<SleepInhibitor> sleepInhibitor; // likewise held while an update runs
     juce::ReferenceCountedArray<FirmwareUpdate> firmwareUpdates;
     juce::ReferenceCountedArray<FirmwareSysexSender> sysexSenders;
     StartRefusal lastStartRefusal = noControllerFound;

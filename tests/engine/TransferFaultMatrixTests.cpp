@@ -5,7 +5,8 @@
 //   - "Completed" only when the controller verified the whole image;
 //   - no "Update Error" once every block reached the controller;
 //   - between the update's start and its last block the controller's port carries
-//     the erase request and the image's slices, in order, and nothing else.
+//     the erase request and the image's slices, in order, and nothing else;
+//   - the machine is kept awake from the start until the ending, and no longer.
 
 #include "app/QuitGuard.h"
 #include "app/QuitSignals.h"
@@ -67,6 +68,35 @@ namespace
 
     std::ostream& operator<< (std::ostream& os, const Row& row) { return os << row.name; }
 
+    /** Stands in for the platform's inhibitor; its record outlives the engine. */
+    struct InhibitorRecord
+    {
+        int acquisitions = 0;
+        bool held = false;
+    };
+
+    class RecordingSleepInhibitor final : public SleepInhibitor
+    {
+    public:
+        explicit RecordingSleepInhibitor (InhibitorRecord& r)
+            : record (r)
+        {
+        }
+        ~RecordingSleepInhibitor() override { release(); }
+
+        bool acquire() override
+        {
+            record.acquisitions += record.held ? 0 : 1;
+            return record.held = true;
+        }
+
+        void release() override { record.held = false; }
+        bool isHeld() const override { return record.held; }
+
+    private:
+        InhibitorRecord& record;
+    };
+
     constexpr int numBlocks = 574;
 
     struct TransferFaultMatrix : ::testing::TestWithParam<Row>
@@ -103,11 +133,16 @@ namespace
         ControllerEmulator& emulator = rig.emulator;
         ApplicationEngine::Ptr& engine = rig.engine;
         RecordingEngineListener listener;
+        InhibitorRecord inhibitor;
 
         size_t logAtStart = 0;
         size_t burstsAtStart = 0;
 
-        void SetUp() override { engine->addListener (&listener); }
+        void SetUp() override
+        {
+            engine->addListener (&listener);
+            engine->setSleepInhibitor (std::make_unique<RecordingSleepInhibitor> (inhibitor));
+        }
 
         void TearDown() override
         {
@@ -153,11 +188,15 @@ namespace
             burstsAtStart = emulator.getBursts().size();
             listener.states.clear();
             ASSERT_TRUE (engine->startUpdate (row.form == Form::emergency));
+            // A refused erase request ends the update inside startUpdate().
+            EXPECT_EQ (inhibitor.held, engine->isUpdating()) << "the machine may sleep while the controller is erased";
         }
 
         bool waitForSlices (int n)
         {
-            return pumpUntil ([&] { return slicesArrived() >= n || ended(); }, endDeadlineMs);
+            const bool reached = pumpUntil ([&] { return slicesArrived() >= n || ended(); }, endDeadlineMs);
+            EXPECT_EQ (inhibitor.held, engine->isUpdating()) << "kept awake only while the update runs";
+            return reached;
         }
 
         /** From the update's start to its last slice, the port carried the erase
@@ -340,8 +379,11 @@ TEST_P (TransferFaultMatrix, EndsAsExpectedAndKeepsItsPromises)
         EXPECT_FALSE (quitAllowed);
     }
 
-    // However it ended, the update gave its claim on the port up.
+    // However it ended, the update gave its claim on the port up and let the
+    // machine sleep again; another updater's start took no lock of its own here.
     EXPECT_FALSE (PortUpdateLock::isClaimed (port));
+    EXPECT_FALSE (inhibitor.held);
+    EXPECT_EQ (inhibitor.acquisitions, 1);
 }
 
 INSTANTIATE_TEST_SUITE_P (

@@ -87,9 +87,11 @@ int main (int argc, char** argv)
 
         cycleMs.push_back (juce::Time::getMillisecondCounterHiRes() - cycleStart);
 
-        // The in-process MIDI system keeps every send for the tests to read: forget
-        // them, so that only the updater's own memory is measured.
+        // The in-process MIDI system and the emulator keep every send and event
+        // for the tests to read: forget them, so that only the updater's own
+        // memory is measured.
         rig.service->clearSentLog (rig.emulator.getPortName());
+        rig.emulator.clearRecords();
 
         if (cycle == warmUp)
             print ("warm-up", cycle, atWarmUp = measure());

@@ -1,6 +1,6 @@
 #!/usr/bin/env bash
 # Builds and runs the whole test suite headless, in stages: the Release suite, the
-# MIDI checks on a real Linux MIDI stack in a small VM (tests/vm/run.sh, a few
+# Debian package and its checks (scripts/package.sh --check), the MIDI checks on a real Linux MIDI stack in a small VM (tests/vm/run.sh, a few
 # minutes), the same suite under ASan+UBSan, the concurrency stress tests under
 # TSan, and the fuzz targets for 50 s each (scripts/fuzz.sh). Every stage runs even when an earlier one failed (a stage whose build
 # failed is not run); the run ends with a table of stage, result and wall time, and
@@ -106,6 +106,8 @@ if stage packages install_packages "${QB4II_PACKAGES[@]}"; then
     # and the standalone emulator, and the benchmarks so that they keep compiling.
     if stage release-build build "$QB4II_ROOT/build/release" all -DCMAKE_BUILD_TYPE=Release; then
         stage release-suite run_suite "$QB4II_ROOT/build/release" ""
+        # The Debian package, from the same build, and its checks.
+        [ $quick -eq 1 ] || stage package "$QB4II_ROOT/scripts/package.sh" --check
         if [ $quick -eq 1 ] || [ "${QB4II_SKIP_VM:-0}" = 1 ]; then
             echo "Skipping the VM MIDI checks (--quick or QB4II_SKIP_VM=1)"
         else
@@ -119,7 +121,7 @@ if stage packages install_packages "${QB4II_PACKAGES[@]}"; then
 
     if [ $quick -eq 0 ]; then
         # Only what the suite runs: the tests, and the app and demo for their smoke tests.
-        if stage asan-build build "$QB4II_ROOT/build/asan" "qb4ii_tests qb4ii_app qb4ii_demo qb4ii_app_smoke_test" \
+        if stage asan-build build "$QB4II_ROOT/build/asan" "qb4ii_tests qb4ii_logind_tests qb4ii_app qb4ii_demo qb4ii_app_smoke_test" \
             "${sanitizer_flags[@]}" -DQB4II_SANITIZER=asan; then
             stage asan-suite asan_suite
         else

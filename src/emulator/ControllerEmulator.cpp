@@ -583,6 +583,13 @@ juce::StringArray ControllerEmulator::getPhaseLog() const
     return phaseLog;
 }
 
+void ControllerEmulator::clearRecords()
+{
+    const std::lock_guard<std::recursive_mutex> sl (lock);
+    bursts = {};
+    phaseLog.clear();
+}
+
 const char* ControllerEmulator::getStateName (State s)
 {
     switch (s)

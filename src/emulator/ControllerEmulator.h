@@ -187,6 +187,10 @@ public:
         "erase", "burst 12", "image verified", "reset", "ports back as ...". */
     juce::StringArray getPhaseLog() const;
 
+    /** Forgets the bursts and the phase log kept so far, for a long run that reads
+        neither. Any thread. */
+    void clearRecords();
+
     /** The reply this controller gives to an identity request in its normal state,
         fault knobs aside. */
     static juce::MemoryBlock buildIdentityReply (const Version& version);

@@ -182,6 +182,44 @@ namespace artwork
         return image;
     }
 
+    juce::Image createAppIcon (int size)
+    {
+        juce::Image image (juce::Image::ARGB, size, size, true);
+        juce::Graphics g (image);
+        g.addTransform (juce::AffineTransform::scale ((float) size / 256.0f));
+
+        // The tile: graphite, lit from the top, with a thin lighter rim.
+        const juce::Rectangle<float> tile (8.0f, 8.0f, 240.0f, 240.0f);
+        g.setGradientFill (juce::ColourGradient::vertical (juce::Colour (0xff3a3d42), tile.getY(),
+                                                           juce::Colour (0xff1d1f22), tile.getBottom()));
+        g.fillRoundedRectangle (tile, 44.0f);
+        g.setColour (juce::Colours::white.withAlpha (0.16f));
+        g.drawRoundedRectangle (tile.reduced (3.0f), 41.0f, 6.0f);
+
+        // A jog wheel: platter, rim and a cue mark.
+        const juce::Rectangle<float> platter (40.0f, 70.0f, 150.0f, 150.0f);
+        g.setGradientFill (juce::ColourGradient (juce::Colour (0xff6b6f76), platter.getX() + 40.0f, platter.getY() + 30.0f,
+                                                 juce::Colour (0xff2a2c30), platter.getRight(), platter.getBottom(), true));
+        g.fillEllipse (platter);
+        g.setColour (juce::Colour (0xffc9ccd1));
+        g.drawEllipse (platter.reduced (6.0f), 8.0f);
+        g.setColour (juce::Colour (0xff1d1f22));
+        g.fillEllipse (platter.withSizeKeepingCentre (34.0f, 34.0f));
+        g.setColour (juce::Colours::white);
+        g.fillRoundedRectangle (juce::Rectangle<float> (10.0f, 34.0f).withCentre ({ platter.getCentreX(), platter.getY() + 30.0f }), 4.0f);
+
+        // The download arrow, brand blue, over the platter's upper right.
+        juce::Path arrow;
+        arrow.addRectangle (172.0f, 28.0f, 36.0f, 70.0f);
+        arrow.addTriangle (146.0f, 96.0f, 234.0f, 96.0f, 190.0f, 148.0f);
+        g.setColour (juce::Colour (0xff1d1f22));
+        g.strokePath (arrow, juce::PathStrokeType (12.0f, juce::PathStrokeType::curved));
+        g.setColour (juce::Colour (0xff00afec));
+        g.fillPath (arrow);
+
+        return image;
+    }
+
     double meanGrey (const juce::Image& image)
     {
         const juce::Image::BitmapData pixels (image, juce::Image::BitmapData::readOnly);

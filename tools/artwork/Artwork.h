@@ -24,6 +24,14 @@ namespace artwork
     /** A 12 x 12 round lamp of this colour, transparent outside the circle. */
     juce::Image createLampPicture (juce::Colour colour);
 
+    /** The sizes of the app icon in the desktop's icon theme. */
+    constexpr int appIconSizes[] = { 16, 24, 32, 48, 64, 128, 256 };
+
+    /** The app icon, size x size: a dark rounded tile with a jog wheel and the
+        brand-blue arrow of a download into it. Drawn on a 256 grid and scaled, so
+        every size shows the same picture. */
+    juce::Image createAppIcon (int size);
+
     /** The mean of (R + G + B) / 3 over the picture's pixels, each weighted by its
         alpha: the grey the picture shows, transparent corners not counting. */
     double meanGrey (const juce::Image& image);

@@ -1,7 +1,10 @@
 // artwork-generator OUTDIR: draws the main window's six pictures and writes them
 // into OUTDIR as PNG files (8-bit RGBA), printing each one's size and mean grey.
-// The pictures in resources/images are this tool's output:
+// artwork-generator --icons OUTDIR: draws the app icon at each of its sizes, as
+// qb4ii-firmware-updater-SIZE.png.
+// The pictures in resources/images and resources/icons are this tool's output:
 //     artwork-generator resources/images
+//     artwork-generator --icons resources/icons
 
 #include "Artwork.h"
 
@@ -28,21 +31,41 @@ namespace
 
 int main (int argc, char** argv)
 {
-    if (argc != 2)
+    const bool icons = argc == 3 && juce::String (argv[1]) == "--icons";
+
+    if (argc != 2 && ! icons)
     {
-        std::cerr << "usage: artwork-generator OUTDIR\n";
+        std::cerr << "usage: artwork-generator [--icons] OUTDIR\n";
         return 2;
     }
 
     // The font system needs JUCE initialised; no display is needed.
     const juce::ScopedJuceInitialiser_GUI juce;
 
-    const auto outDir = juce::File::getCurrentWorkingDirectory().getChildFile (juce::String (argv[1]));
+    const auto outDir = juce::File::getCurrentWorkingDirectory().getChildFile (juce::String (argv[argc - 1]));
 
     if (! outDir.createDirectory())
     {
         std::cerr << "cannot create " << outDir.getFullPathName() << "\n";
         return 1;
+    }
+
+    if (icons)
+    {
+        for (const int size : artwork::appIconSizes)
+        {
+            const auto file = outDir.getChildFile ("qb4ii-firmware-updater-" + juce::String (size) + ".png");
+
+            if (! writePng (file, artwork::createAppIcon (size)))
+            {
+                std::cerr << "cannot write " << file.getFullPathName() << "\n";
+                return 1;
+            }
+
+            std::cout << file.getFileName() << ": " << file.getSize() << " bytes\n";
+        }
+
+        return 0;
     }
 
     const std::pair<const char*, juce::Image> pictures[] = {

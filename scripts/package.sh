@@ -1,0 +1,85 @@
+#!/usr/bin/env bash
+# Builds the updater's Debian package from the Release build and prints its path:
+#     build/release/qb4ii-firmware-updater_VERSION_amd64.deb
+#
+# Usage: scripts/package.sh [--check]
+#   --check  also checks it: the desktop entry and the AppStream metainfo validate,
+#            lintian reports no errors, its dependencies resolve, and once installed
+#            into a scratch root its program starts under Xvfb and shows its window.
+set -euo pipefail
+source "$(dirname "$0")/common.sh"
+
+check=0
+[ "${1:-}" = "--check" ] && check=1
+
+# cpack computes the dependencies with dpkg-shlibdeps and finds the binaries with file.
+packaging_packages=(dpkg-dev file)
+checking_packages=(desktop-file-utils appstream lintian)
+install_packages "${QB4II_PACKAGES[@]}" "${packaging_packages[@]}"
+[ $check -eq 1 ] && install_packages "${checking_packages[@]}"
+
+dir="$QB4II_ROOT/build/release"
+targets=(qb4ii_app qb4ii_package_files)
+[ $check -eq 1 ] && targets+=(qb4ii_app_smoke_test)
+build "$dir" "${targets[*]}" -DCMAKE_BUILD_TYPE=Release
+
+rm -f "$dir"/qb4ii-firmware-updater_*.deb
+(cd "$dir" && cpack -G DEB > "$dir/cpack.log" 2>&1) || { cat "$dir/cpack.log"; die "cpack failed"; }
+deb=$(ls "$dir"/qb4ii-firmware-updater_*.deb)
+echo "Built $deb"
+[ $check -eq 1 ] || exit 0
+
+failures=0
+fail() { echo "FAILED: $*"; failures=$((failures + 1)); }
+
+echo
+echo "--- the package"
+dpkg-deb --info "$deb" | sed -n '/Package:/,$p'
+echo "size: $(stat -c %s "$deb") bytes"
+dpkg-deb --contents "$deb"
+
+# Only the updater: one program, and nothing of the demo, the tools or the tests.
+programs=$(dpkg-deb --contents "$deb" | awk '$1 ~ /x/ && $1 !~ /^d/ { print $NF }')
+[ "$programs" = "./usr/bin/qb4ii-firmware-updater" ] || fail "executables other than the updater: $programs"
+version=$(dpkg-deb -f "$deb" Version)
+expected_version=$(sed -n 's/^project (QB4IIFirmwareUpdater VERSION \([0-9.]*\).*/\1/p' "$QB4II_ROOT/CMakeLists.txt")
+[ "$version" = "$expected_version" ] || fail "package version $version, project version $expected_version"
+
+root=$(mktemp -d)
+trap 'rm -rf "$root"' EXIT
+mkdir -p "$root/var/lib/dpkg/updates" "$root/var/lib/dpkg/info"
+touch "$root/var/lib/dpkg/status"
+
+echo
+echo "--- installed into a scratch root"
+# The scratch root has no other packages: its dependencies are checked against this
+# machine's package lists instead, below.
+dpkg --root="$root" --force-depends --log=/dev/null -i "$deb" > /dev/null 2>&1 || fail "dpkg could not install it"
+(cd "$root" && find . -type f | sort)
+
+echo
+echo "--- desktop-file-validate"
+desktop-file-validate "$root/usr/share/applications/"*.desktop && echo "valid" || fail "the desktop entry"
+
+echo
+echo "--- appstreamcli validate --no-net"
+appstreamcli validate --no-net "$root/usr/share/metainfo/"*.metainfo.xml || fail "the AppStream metainfo"
+
+echo
+echo "--- lintian"
+# Errors fail the check; warnings and notes are printed for the reader.
+lintian --fail-on error --info "$deb" || fail "lintian reported errors"
+
+echo
+echo "--- its dependencies resolve on this machine's package lists"
+apt-get install --simulate --no-install-recommends "$deb" > "$root/apt.log" 2>&1 || { cat "$root/apt.log"; fail "apt-get could not resolve its dependencies"; }
+grep -E "^(Inst|Conf)" "$root/apt.log" | head -20 || true
+
+echo
+echo "--- the installed program shows its window under Xvfb"
+xvfb-run -a -s "-screen 0 1280x1024x24" "$dir/tests/qb4ii_app_smoke_test" "QB4II Firmware Updater" 500 395 \
+    "$root/usr/bin/qb4ii-firmware-updater" || fail "the installed program did not show its 500 x 395 window"
+
+echo
+[ $failures -eq 0 ] && echo "package checks: PASS" || echo "package checks: $failures FAILED"
+[ $failures -eq 0 ]

@@ -4,8 +4,10 @@
 // and then noticed it gone. Reports the process's resident memory, threads and
 // open file descriptors after a warm-up and at the end.
 //
-// Usage: qb4ii_bench_hotplug_soak [CYCLES]   (default 1000; about 6 minutes)
+// Usage: qb4ii_bench_hotplug_soak [CYCLES [WARM_UP]]
+//        (default 1000 cycles, about 2.5 minutes, the first tenth of them the warm-up)
 
+#include "support/ProcessFigures.h"
 #include "support/TestHelpers.h"
 #include "support/UpdaterRig.h"
 
@@ -16,29 +18,6 @@
 
 namespace
 {
-    struct ProcessFigures
-    {
-        long rssKb = 0;
-        long threads = 0;
-        long fds = 0;
-    };
-
-    ProcessFigures measure()
-    {
-        ProcessFigures p;
-        std::ifstream status ("/proc/self/status");
-        for (std::string line; std::getline (status, line);)
-        {
-            if (line.rfind ("VmRSS:", 0) == 0)
-                p.rssKb = std::stol (line.substr (6));
-            else if (line.rfind ("Threads:", 0) == 0)
-                p.threads = std::stol (line.substr (8));
-        }
-
-        p.fds = juce::File ("/proc/self/fd").getNumberOfChildFiles (juce::File::findFilesAndDirectories);
-        return p;
-    }
-
     struct Watcher final : ApplicationEngine::Listener
     {
         void updateStateChanged (int) override {}
@@ -51,10 +30,11 @@ namespace
         bool detected = false;
     };
 
+    using testing_support::ProcessFigures;
+
     void print (const char* when, int cycle, const ProcessFigures& p)
     {
-        std::printf ("%-10s after cycle %4d: RSS %6ld kB, %2ld threads, %2ld open file descriptors\n", when, cycle,
-                     p.rssKb, p.threads, p.fds);
+        std::printf ("%-10s after cycle %4d: %s\n", when, cycle, p.describe().toRawUTF8());
         std::fflush (stdout);
     }
 } // namespace
@@ -62,7 +42,7 @@ namespace
 int main (int argc, char** argv)
 {
     const int cycles = argc > 1 ? std::atoi (argv[1]) : 1000;
-    const int warmUp = std::min (50, cycles);
+    const int warmUp = std::clamp (argc > 2 ? std::atoi (argv[2]) : cycles / 10, 1, cycles);
     const juce::ScopedJuceInitialiser_GUI juce;
 
     // The controller's own timing, and resets that do not matter here.
@@ -72,6 +52,7 @@ int main (int argc, char** argv)
 
     ProcessFigures atWarmUp;
     std::vector<double> cycleMs;
+    cycleMs.reserve ((size_t) cycles); // allocated up front, so as not to count as the updater's
     const double startMs = juce::Time::getMillisecondCounterHiRes();
 
     for (int cycle = 1; cycle <= cycles; ++cycle)
@@ -94,21 +75,24 @@ int main (int argc, char** argv)
         rig.emulator.clearRecords();
 
         if (cycle == warmUp)
-            print ("warm-up", cycle, atWarmUp = measure());
+            print ("warm-up", cycle, atWarmUp = ProcessFigures::measure());
         else if (cycle % 100 == 0)
-            print ("", cycle, measure());
+            print ("", cycle, ProcessFigures::measure());
     }
 
-    const auto atEnd = measure();
+    const auto atEnd = ProcessFigures::measure();
     print ("end", cycles, atEnd);
 
     std::sort (cycleMs.begin(), cycleMs.end());
     std::printf ("%d plug-and-unplug cycles in %.0f s (a cycle: min %.0f, median %.0f, max %.0f ms)\n", cycles,
                  (juce::Time::getMillisecondCounterHiRes() - startMs) / 1000.0, cycleMs.front(),
                  cycleMs[cycleMs.size() / 2], cycleMs.back());
-    std::printf ("RSS growth from warm-up to end: %+.2f %%; threads %ld to %ld; file descriptors %ld to %ld\n",
-                 100.0 * (double) (atEnd.rssKb - atWarmUp.rssKb) / (double) atWarmUp.rssKb, atWarmUp.threads,
-                 atEnd.threads, atWarmUp.fds, atEnd.fds);
+    const auto growth = [] (long from, long to) { return 100.0 * (double) (to - from) / (double) from; };
+    std::printf ("from warm-up to end: RSS %+.2f %%, anonymous RSS %+.2f %%, heap in use %+.2f %%; threads %ld to %ld;"
+                 " file descriptors %ld to %ld\n",
+                 growth (atWarmUp.rssKb, atEnd.rssKb), growth (atWarmUp.rssAnonKb, atEnd.rssAnonKb),
+                 growth (atWarmUp.heapInUseKb, atEnd.heapInUseKb), atWarmUp.threads, atEnd.threads, atWarmUp.fds,
+                 atEnd.fds);
 
     rig.engine->removeListener (&watcher);
     return 0;

@@ -10,6 +10,9 @@ extern "C"
 #include <alsa/asoundlib.h>
 }
 
+#include <cerrno>
+#include <vector>
+
 namespace
 {
     constexpr auto clientName = ProductInfo::name;
@@ -54,7 +57,8 @@ public:
         {
             const ScopedSilentAlsaErrors silent;
 
-            if (snd_seq_open (&seq, "default", SND_SEQ_OPEN_OUTPUT, SND_SEQ_NONBLOCK) < 0 || seq == nullptr)
+            // Duplex: the sequencer's announcements come in as input events.
+            if (snd_seq_open (&seq, "default", SND_SEQ_OPEN_DUPLEX, SND_SEQ_NONBLOCK) < 0 || seq == nullptr)
                 return nullptr;
         }
 
@@ -66,7 +70,9 @@ public:
             return nullptr;
         }
 
-        return std::shared_ptr<Client> (new Client (seq, id));
+        std::shared_ptr<Client> client (new Client (seq, id));
+        client->listenForAnnouncements();
+        return client;
     }
 
     ~Client()
@@ -74,32 +80,23 @@ public:
         snd_seq_close (seq);
     }
 
-    /** Every port of every client with this capability, in the sequencer's order. */
+    /** Every port of every client with this capability, in the sequencer's order.
+
+        The ports are walked again only after the sequencer announced a client or
+        port that came, went or changed: listing them is polled often, and a walk
+        costs two system calls a client and one a port. */
     juce::Array<juce::MidiDeviceInfo> listPorts (unsigned int capability)
     {
         const std::lock_guard<std::mutex> sl (lock);
 
+        if (portsMayHaveChanged())
+            walkPorts();
+
         juce::Array<juce::MidiDeviceInfo> devices;
 
-        snd_seq_client_info_t* clientInfo = nullptr;
-        snd_seq_port_info_t* portInfo = nullptr;
-        snd_seq_client_info_alloca (&clientInfo);
-        snd_seq_port_info_alloca (&portInfo);
-
-        snd_seq_client_info_set_client (clientInfo, -1);
-
-        while (snd_seq_query_next_client (seq, clientInfo) >= 0)
-        {
-            const auto listedClient = snd_seq_client_info_get_client (clientInfo);
-
-            snd_seq_port_info_set_client (portInfo, listedClient);
-            snd_seq_port_info_set_port (portInfo, -1);
-
-            while (snd_seq_query_next_port (seq, portInfo) >= 0)
-                if ((snd_seq_port_info_get_capability (portInfo) & capability) != 0)
-                    devices.add ({ juce::String::fromUTF8 (snd_seq_port_info_get_name (portInfo)),
-                                   formatPortIdentifier (listedClient, snd_seq_port_info_get_port (portInfo)) });
-        }
+        for (const auto& listed : listedPorts)
+            if ((listed.capability & capability) != 0)
+                devices.add (listed.info);
 
         return devices;
     }
@@ -174,10 +171,81 @@ public:
     }
 
 private:
+    struct ListedPort
+    {
+        juce::MidiDeviceInfo info;
+        unsigned int capability;
+    };
+
     Client (snd_seq_t* s, int id)
         : seq (s)
         , clientId (id)
     {
+    }
+
+    /** Subscribes a port of ours, which nobody else can see or reach, to the
+        sequencer's announcements. Where that fails, every listing walks the ports. */
+    void listenForAnnouncements()
+    {
+        const std::lock_guard<std::mutex> sl (lock);
+
+        const auto port = snd_seq_create_simple_port (seq, "announcements",
+                                                      SND_SEQ_PORT_CAP_WRITE | SND_SEQ_PORT_CAP_NO_EXPORT,
+                                                      SND_SEQ_PORT_TYPE_APPLICATION);
+        hearsAnnouncements = port >= 0
+                             && snd_seq_connect_from (seq, port, SND_SEQ_CLIENT_SYSTEM, SND_SEQ_PORT_SYSTEM_ANNOUNCE) >= 0;
+    }
+
+    /** Reads every pending announcement. True when there was one, when some were
+        lost to an overrun, or when nothing says the last walk is still current.
+        The sequencer announces a change after making it, so a walk never misses
+        one: at worst it is seen at the next listing. */
+    bool portsMayHaveChanged()
+    {
+        bool changed = ! walked || ! hearsAnnouncements;
+
+        for (;;)
+        {
+            snd_seq_event_t* event = nullptr;
+            const auto result = snd_seq_event_input (seq, &event);
+
+            if (result == -EAGAIN)
+                break;
+
+            changed = true;
+
+            if (result < 0 && result != -ENOSPC)
+                break;
+        }
+
+        return changed;
+    }
+
+    void walkPorts()
+    {
+        listedPorts.clear();
+
+        snd_seq_client_info_t* clientInfo = nullptr;
+        snd_seq_port_info_t* portInfo = nullptr;
+        snd_seq_client_info_alloca (&clientInfo);
+        snd_seq_port_info_alloca (&portInfo);
+
+        snd_seq_client_info_set_client (clientInfo, -1);
+
+        while (snd_seq_query_next_client (seq, clientInfo) >= 0)
+        {
+            const auto listedClient = snd_seq_client_info_get_client (clientInfo);
+
+            snd_seq_port_info_set_client (portInfo, listedClient);
+            snd_seq_port_info_set_port (portInfo, -1);
+
+            while (snd_seq_query_next_port (seq, portInfo) >= 0)
+                listedPorts.push_back ({ { juce::String::fromUTF8 (snd_seq_port_info_get_name (portInfo)),
+                                           formatPortIdentifier (listedClient, snd_seq_port_info_get_port (portInfo)) },
+                                         snd_seq_port_info_get_capability (portInfo) });
+        }
+
+        walked = true;
     }
 
     bool exists (PortAddress address)
@@ -204,6 +272,9 @@ private:
     std::mutex lock;
     snd_seq_t* const seq;
     const int clientId;
+    bool hearsAnnouncements = false;
+    bool walked = false;
+    std::vector<ListedPort> listedPorts; // as the last walk found them
 
     JUCE_DECLARE_NON_COPYABLE (Client)
 };

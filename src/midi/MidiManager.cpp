@@ -280,9 +280,13 @@ void MidiManager::pollDevices()
 {
     const juce::ScopedLock sl (lock);
 
+    // One listing of each kind a poll, which every step below reads.
+    const auto listedInputs = service->getInputDevices();
+    const auto listedOutputs = service->getOutputDevices();
+
     // Inputs that came back.
     {
-        const auto listed = service->getInputDevices();
+        const auto& listed = listedInputs;
 
         for (const auto& name : juce::StringArray (disconnectedInputNames))
         {
@@ -297,7 +301,7 @@ void MidiManager::pollDevices()
 
     // Outputs that came back.
     {
-        const auto listed = service->getOutputDevices();
+        const auto& listed = listedOutputs;
 
         for (const auto& name : juce::StringArray (disconnectedOutputNames))
         {
@@ -315,7 +319,7 @@ void MidiManager::pollDevices()
     // two polls): the handle we hold is dead, so it counts as vanished too.
     // Removing one removes every input of its name.
     {
-        const auto listed = service->getInputDevices();
+        const auto& listed = listedInputs;
 
         for (size_t i = 0; i < inputDevices.size();)
         {
@@ -335,7 +339,7 @@ void MidiManager::pollDevices()
 
     // Outputs that vanished, or were replaced as above.
     {
-        const auto listed = service->getOutputDevices();
+        const auto& listed = listedOutputs;
 
         for (size_t i = 0; i < outputDevices.size();)
         {

@@ -16,6 +16,21 @@
         then report the controller offline (error 0) and fall back to idle. Then
         it says "plug in now" and waits until detection finds PORT again.
 
+    qb4ii_vm_e2e idle PORT SECONDS answering|silent|baseline
+        Waits until detection finds PORT and, when the controller is answering,
+        reads its version (silent: nobody answers, so detection keeps asking),
+        settles, then reports the CPU time the process used over SECONDS, as a
+        share of one core, with the number of ports listed. baseline: the same
+        for a program that only runs a 50 ms timer, without the updater.
+    qb4ii_vm_e2e replug PORT CYCLES WARM_UP
+        For each cycle says "cycle N: plug in now", waits until detection reads a
+        version from PORT, says "cycle N: unplug now" and waits until detection
+        misses the controller. The harness writes the time of each plug-in
+        (seconds since boot, as /proc/uptime gives it) to /tmp/qb4ii-plugged-at
+        before it plugs; the time from there to the version notification is the
+        detection latency. Reports the latencies and the process's memory,
+        threads and file descriptors after WARM_UP cycles and at the end.
+
     Each engine notification is printed as it arrives, with the seconds since the
     start. The exit status is 0 when everything happened as described.
 */
@@ -27,8 +42,11 @@
 
 #include <cmath>
 #include <functional>
+#include "support/ProcessFigures.h"
 #include "support/TestHelpers.h"
 
+#include <algorithm>
+#include <ctime>
 #include <iostream>
 #include <map>
 
@@ -252,10 +270,111 @@ namespace
         return 0;
     }
 
+    /** Seconds since boot, on the clock /proc/uptime reads. */
+    double secondsSinceBoot()
+    {
+        timespec t {};
+        clock_gettime (CLOCK_BOOTTIME, &t);
+        return (double) t.tv_sec + (double) t.tv_nsec / 1e9;
+    }
+
+    /** Runs the application's own message loop for this long and reports the CPU
+        the process used meanwhile. The loop cannot be run again afterwards. */
+    void reportIdleCpu (int seconds, const juce::String& what)
+    {
+        testing_support::pumpFor (2000);
+        const auto cpuBefore = testing_support::cpuSecondsUsed();
+        const auto wallBefore = juce::Time::getMillisecondCounterHiRes();
+        // The loop sleeps until there is something to do; runDispatchLoopUntil would
+        // wake every millisecond and cost more than the updater.
+        juce::Timer::callAfterDelay (seconds * 1000, [] { juce::MessageManager::getInstance()->stopDispatchLoop(); });
+        juce::MessageManager::getInstance()->runDispatchLoop();
+        const auto cpu = testing_support::cpuSecondsUsed() - cpuBefore;
+        const auto wall = (juce::Time::getMillisecondCounterHiRes() - wallBefore) / 1000.0;
+
+        say ("idle", what + ": " + juce::String (cpu, 3) + " s of CPU in " + juce::String (wall, 1) + " s, "
+                         + juce::String (100.0 * cpu / wall, 3) + " % of one core");
+    }
+
+    /** The floor under the figures: a program that only wakes on a 50 ms timer. */
+    int idleBaseline (int seconds)
+    {
+        struct Tick final : juce::Timer
+        {
+            void timerCallback() override {}
+        } tick;
+
+        tick.startTimer (50);
+        reportIdleCpu (seconds, "baseline, a 50 ms timer that does nothing");
+        return 0;
+    }
+
+    int idle (const juce::String& port, int seconds, bool answering)
+    {
+        constexpr auto command = "idle";
+        Chain chain (command, {});
+
+        if (answering ? ! chain.waitForController (port, 0.0, 60.0)
+                      : ! pumpUntil ([&] { return chain.engine->getState().deviceName == port; }, 60.0))
+            return fail (command, "detection did not find \"" + port + "\"");
+
+        if (! answering && chain.monitor.version > 0.0)
+            return fail (command, "the controller answered; it should be silent");
+
+        reportIdleCpu (seconds, juce::String ("controller ") + (answering ? "answering" : "silent") + ", "
+                                    + juce::String (chain.manager->getOutputDeviceNames().size()) + " outputs listed");
+        return 0;
+    }
+
+    int replug (const juce::String& port, int cycles, int warmUp)
+    {
+        constexpr auto command = "replug";
+        Chain chain (command, {});
+        auto& monitor = chain.monitor;
+        std::vector<double> latenciesMs;
+        testing_support::ProcessFigures atWarmUp;
+
+        for (int cycle = 1; cycle <= cycles; ++cycle)
+        {
+            say (command, "cycle " + juce::String (cycle) + ": plug in now");
+
+            if (! chain.waitForController (port, 0.0, 60.0))
+                return fail (command, "cycle " + juce::String (cycle) + ": no version read within 60 s");
+
+            const auto pluggedAt = juce::File ("/tmp/qb4ii-plugged-at").loadFileAsString().getDoubleValue();
+            latenciesMs.push_back ((secondsSinceBoot() - pluggedAt) * 1000.0);
+            say (command, "cycle " + juce::String (cycle) + ": version read " + juce::String (juce::roundToInt (latenciesMs.back()))
+                              + " ms after the plug-in; unplug now");
+
+            if (! pumpUntil ([&] { return ! monitor.hardware && monitor.version == 0.0; }, 60.0))
+                return fail (command, "cycle " + juce::String (cycle) + ": the unplugged controller was not missed");
+
+            if (cycle == warmUp)
+            {
+                atWarmUp = testing_support::ProcessFigures::measure();
+                say (command, "after the warm-up: " + atWarmUp.describe());
+            }
+        }
+
+        const auto atEnd = testing_support::ProcessFigures::measure();
+        say (command, "at the end: " + atEnd.describe());
+        say (command, "RSS from warm-up to end: " + juce::String (100.0 * (double) (atEnd.rssKb - atWarmUp.rssKb) / (double) atWarmUp.rssKb, 2) + " %");
+
+        auto sorted = latenciesMs;
+        std::sort (sorted.begin(), sorted.end());
+        const auto at = [&] (double q) { return sorted[std::min (sorted.size() - 1, (size_t) (q * (double) sorted.size()))]; };
+        say (command, "detection latency over " + juce::String ((int) sorted.size()) + " plug-ins: min " + juce::String (juce::roundToInt (sorted.front()))
+                          + ", median " + juce::String (juce::roundToInt (at (0.5))) + ", p95 " + juce::String (juce::roundToInt (at (0.95))) + ", max "
+                          + juce::String (juce::roundToInt (sorted.back())) + " ms");
+        say (command, "PASS");
+        return 0;
+    }
+
     int usage()
     {
         std::cerr << "usage: qb4ii_vm_e2e update PORT VERSION_BEFORE VERSION_AFTER [INTERVAL_MS ERASE_WAIT_MS]"
-                     " | offline PORT INTERVAL_MS ERASE_WAIT_MS BLOCKS"
+                     " | offline PORT INTERVAL_MS ERASE_WAIT_MS BLOCKS | idle PORT SECONDS answering|silent|baseline"
+                     " | replug PORT CYCLES WARM_UP"
                   << std::endl;
         return 2;
     }
@@ -284,6 +403,15 @@ int main (int argc, char** argv)
 
     if (args[0] == "offline" && args.size() == 5)
         return offline (args[1], args[2].getIntValue(), args[3].getIntValue(), args[4].getIntValue());
+
+    if (args[0] == "idle" && args.size() == 4 && args[3] == "baseline")
+        return idleBaseline (args[2].getIntValue());
+
+    if (args[0] == "idle" && args.size() == 4)
+        return idle (args[1], args[2].getIntValue(), args[3] == "answering");
+
+    if (args[0] == "replug" && args.size() == 4)
+        return replug (args[1], args[2].getIntValue(), args[3].getIntValue());
 
     return usage();
 }

@@ -140,6 +140,53 @@ if [ -f /etc/qb4ii-replug-cycles ]; then
     finish
 fi
 
+# Asked for by run.sh (QB4II_VM_PERF), figures take the place of the checks: the
+# updater's CPU while idle beside the controller and 32 other sequencer ports, its
+# detection latency from a real plug-in to the version, and what it holds over
+# many real replugs (qb4ii_vm_e2e idle and replug).
+perf_figures() {
+    cycles=$(cat /etc/qb4ii-perf)
+    echo "QB4II-VM PERF ports: $(grep -c '^  Port' /proc/asound/seq/clients) sequencer ports listed"
+
+    qb4ii_vm_e2e idle "$port" 60 baseline > /tmp/idle-baseline.log 2>&1
+    show /tmp/idle-baseline.log
+    # Nobody plays the controller yet: detection keeps asking every 100 ms.
+    qb4ii_vm_e2e idle "$port" 60 silent > /tmp/idle-silent.log 2>&1
+    show /tmp/idle-silent.log
+    start_usb_emulator
+    # The controller answered: only the port poll runs.
+    qb4ii_vm_e2e idle "$port" 60 answering > /tmp/idle-answering.log 2>&1
+    show /tmp/idle-answering.log
+
+    qb4ii-usb unplug
+    : > /tmp/replug.log
+    qb4ii_vm_e2e replug "$port" $cycles 10 > /tmp/replug.log 2>&1 &
+    replug_pid=$!
+    c=0
+    while [ $c -lt $cycles ]; do
+        c=$((c + 1))
+        wait_for_line /tmp/replug.log "cycle $c: plug in now" 60 || break
+        cut -d' ' -f1 /proc/uptime > /tmp/qb4ii-plugged-at
+        qb4ii-usb plug --no-round-trip
+        wait_for_line /tmp/replug.log "cycle $c: version read\|FAIL" 60 || break
+        qb4ii-usb unplug
+    done
+    wait_for_exit $replug_pid 120
+    replug_status=$?
+    show /tmp/replug.log
+    stop_usb_emulator
+
+    grep -h "% of one core" /tmp/idle-baseline.log /tmp/idle-silent.log /tmp/idle-answering.log | sed 's/^/QB4II-VM PERF /'
+    grep -E "after the warm-up|at the end|RSS from|detection latency" /tmp/replug.log | sed 's/^/QB4II-VM PERF /'
+    if grep -q "% of one core" /tmp/idle-silent.log && grep -q "% of one core" /tmp/idle-answering.log \
+        && [ $replug_status -eq 0 ]; then
+        check perf-figures PASS
+    else
+        check perf-figures FAIL "(replug $replug_status)"
+    fi
+    finish
+}
+
 qb4ii_vm_host list > /tmp/list.log 2>&1
 show /tmp/list.log
 
@@ -328,6 +375,8 @@ check_e2e_unplug_mid_transfer() {
         status=FAIL details="(updater $offline_status, emulator $emulator_status)"
     fi
 }
+
+[ -f /etc/qb4ii-perf ] && perf_figures
 
 for check_name in identity_round_trip image_usb image_virmidi juce_control send_to_vanished_port \
             e2e_update_real_pacing e2e_unplug_mid_transfer; do

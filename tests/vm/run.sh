@@ -12,6 +12,11 @@
 #              QB4II_VM_MEMORY    the VM's memory (default 512M; ASan builds need 2G)
 #              QB4II_VM_USB_METHOD how the emulated controller is unplugged and
 #                                 plugged: udc (default), soft or authorized (usb.sh)
+#              QB4II_VM_PERF      a number of cycles: instead of the checks, measure
+#                                 the updater's idle CPU with 32 more sequencer
+#                                 ports, then replug the controller that often,
+#                                 reporting the detection latency and the
+#                                 updater's memory, threads and descriptors
 #              QB4II_VM_REPLUG    a number of cycles: instead of the checks, unplug
 #                                 and plug the controller that often, checking a
 #                                 round trip after each plug, and report the failures
@@ -33,6 +38,8 @@ memory="${QB4II_VM_MEMORY:-512M}"
 # The modules the checks load, with their dependencies resolved by modprobe.
 modules=(snd-seq snd-seq-dummy snd-hrtimer snd-seq-midi snd-virmidi snd-usb-audio dummy_hcd usb_f_midi)
 declare -A module_params=([snd-virmidi]="midi_devs=1 id=VirMidi")
+# The figures are taken beside 32 other sequencer ports.
+[ -n "${QB4II_VM_PERF:-}" ] && module_params[snd-seq-dummy]="ports=32"
 
 if [ "$(uname -m)" != x86_64 ] || ! command -v apt-get >/dev/null; then
     echo "Skipping the VM MIDI checks: they need Debian on x86_64"
@@ -105,6 +112,7 @@ chmod 755 "$root/init" "$root/bin/qb4ii-usb"
 echo "$interval_ms" > "$root/etc/qb4ii-interval-ms"
 echo "${QB4II_VM_USB_METHOD:-udc}" > "$root/etc/qb4ii-usb-method"
 [ -n "${QB4II_VM_REPLUG:-}" ] && echo "$QB4II_VM_REPLUG" > "$root/etc/qb4ii-replug-cycles"
+[ -n "${QB4II_VM_PERF:-}" ] && echo "$QB4II_VM_PERF" > "$root/etc/qb4ii-perf"
 cp "$kernel_dir"/modules/*.ko "$root/lib/modules/"
 while read -r name; do
     stem="${name%.ko}"
@@ -148,6 +156,8 @@ elif [ -z "$summary" ] && ! grep -qa 'QB4II-VM' "$work/console.log" && [ "$statu
     die "QEMU could not start: $(tail -n 1 "$work/qemu.err")"
 elif [ -z "$summary" ]; then
     die "the VM stopped without a result (QEMU status $status, console: $work/console.log)"
+elif [ -n "${QB4II_VM_PERF:-}" ]; then
+    grep -a '^QB4II-VM PERF' "$work/console.log" || die "the figures were not taken"
 elif [ -n "${QB4II_VM_REPLUG:-}" ]; then
     grep -a '^QB4II-VM REPLUG SUMMARY' "$work/console.log" || die "the replug soak gave no summary"
 elif [ "$summary" != "${summary#QB4II-VM SUMMARY: PASS}" ]; then

@@ -21,12 +21,23 @@ set (QB4II_FIRMWARE_DIR "${CMAKE_CURRENT_BINARY_DIR}/firmware")
 set (QB4II_FIRMWARE_SYX "${QB4II_FIRMWARE_DIR}/qb4ii-firmware.syx")
 set (QB4II_FIRMWARE_CPP "${QB4II_FIRMWARE_DIR}/FirmwareImageData.cpp")
 
+# A cross build cannot run the packer it builds: it runs one built for the build
+# machine instead (scripts/build-windows.sh builds it).
+set (QB4II_PACKER qb4ii_firmware_packer)
+if (CMAKE_CROSSCOMPILING)
+    set (QB4II_HOST_FIRMWARE_PACKER "" CACHE FILEPATH "The firmware packer built for the build machine")
+    if (NOT EXISTS "${QB4II_HOST_FIRMWARE_PACKER}")
+        message (FATAL_ERROR "A cross build needs QB4II_HOST_FIRMWARE_PACKER: the packer built for this machine")
+    endif()
+    set (QB4II_PACKER "${QB4II_HOST_FIRMWARE_PACKER}")
+endif()
+
 add_custom_command (
     OUTPUT "${QB4II_FIRMWARE_SYX}" "${QB4II_FIRMWARE_CPP}"
     COMMAND "${CMAKE_COMMAND}" -E make_directory "${QB4II_FIRMWARE_DIR}"
-    COMMAND qb4ii_firmware_packer "${QB4II_FIRMWARE_HEX}" -o "${QB4II_FIRMWARE_SYX}" --cpp "${QB4II_FIRMWARE_CPP}"
+    COMMAND "${QB4II_PACKER}" "${QB4II_FIRMWARE_HEX}" -o "${QB4II_FIRMWARE_SYX}" --cpp "${QB4II_FIRMWARE_CPP}"
         ${QB4II_FIRMWARE_VERSION_OPTION}
-    DEPENDS qb4ii_firmware_packer "${QB4II_FIRMWARE_HEX}"
+    DEPENDS "${QB4II_PACKER}" "${QB4II_FIRMWARE_HEX}"
     COMMENT "Checking and packing the firmware ${QB4II_FIRMWARE_HEX}"
     VERBATIM)
 

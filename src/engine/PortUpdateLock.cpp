@@ -1,11 +1,20 @@
 #include "engine/PortUpdateLock.h"
 
-#include <cerrno>
 #include <mutex>
+
+#if JUCE_WINDOWS
+#ifndef NOMINMAX
+#define NOMINMAX
+#endif
+#define WIN32_LEAN_AND_MEAN
+#include <windows.h>
+#else
+#include <cerrno>
 #include <fcntl.h>
 #include <sys/file.h>
 #include <sys/stat.h>
 #include <unistd.h>
+#endif
 
 namespace
 {
@@ -13,7 +22,11 @@ namespace
 
     juce::File& lockFolder()
     {
+#if JUCE_WINDOWS
+        static juce::File folder (juce::File::getSpecialLocation (juce::File::tempDirectory));
+#else
         static juce::File folder ("/tmp");
+#endif
         return folder;
     }
 } // namespace
@@ -33,6 +46,41 @@ PortUpdateLock::PortUpdateLock (const juce::String& name, int waitMs)
         juce::Thread::sleep (10);
 }
 
+#if JUCE_WINDOWS
+PortUpdateLock::~PortUpdateLock()
+{
+    // Closing the handle releases the claim.
+    if (file != nullptr)
+        CloseHandle (file);
+}
+
+bool PortUpdateLock::tryClaim()
+{
+    if (file != nullptr)
+        return held = true;
+
+    juce::String path;
+    {
+        const std::lock_guard<std::mutex> sl (lockFolderLock);
+        path = lockFolder().getChildFile (lockFileNameFor (portName)).getFullPathName();
+    }
+
+    // Opened without sharing: while this handle is open, every other open of the
+    // file, in this process or another, fails with a sharing violation.
+    const auto handle = CreateFileW (path.toWideCharPointer(), GENERIC_READ, 0, nullptr, OPEN_ALWAYS,
+                                     FILE_ATTRIBUTE_NORMAL, nullptr);
+
+    if (handle != INVALID_HANDLE_VALUE)
+    {
+        file = handle;
+        return held = true;
+    }
+
+    // A file nobody can open does not stop updates.
+    held = GetLastError() != ERROR_SHARING_VIOLATION;
+    return held;
+}
+#else
 PortUpdateLock::~PortUpdateLock()
 {
     // Closing the descriptor releases the lock.
@@ -76,6 +124,7 @@ bool PortUpdateLock::tryClaim()
     held = ::flock (fd, LOCK_EX | LOCK_NB) == 0;
     return held;
 }
+#endif
 
 bool PortUpdateLock::isClaimed (const juce::String& portName)
 {

@@ -9,9 +9,10 @@
     machine: while one update holds the claim, no other may write to the port,
     because two streams on one port interleave their slices.
 
-    The claim is an exclusive lock on a file named after the port, in /tmp unless
-    setLockFolder() chose another folder, taken
-    without waiting, so a crashed updater's claim goes with its process. Two
+    The claim is an exclusive lock on a file named after the port, in /tmp (on
+    Windows, the user's temporary folder: the file opened for this process
+    alone) unless setLockFolder() chose another folder, taken without waiting,
+    so a crashed updater's claim goes with its process. Two
     claims in one process exclude each other as two processes' do. A file no
     updater can open (a broken /tmp) does not stop updates: the claim is then
     granted without a lock.
@@ -47,7 +48,11 @@ private:
     bool tryClaim();
 
     const juce::String portName;
+#if JUCE_WINDOWS
+    void* file = nullptr; // the lock file's handle
+#else
     int fd = -1;
+#endif
     bool held = false;
 
     JUCE_DECLARE_NON_COPYABLE_WITH_LEAK_DETECTOR (PortUpdateLock)

@@ -1,0 +1,82 @@
+#!/usr/bin/env bash
+# Cross-builds the Windows programs on Debian with MinGW-w64 into build/windows:
+# the updater ("QB4II Firmware Updater.exe"), the demo and the test suite, linked
+# statically so that a clean Windows needs no DLL beyond its own.
+#
+# JUCE is Debian's package, as for Linux; its juceaide runs on this machine. The
+# image libraries that Debian's JUCE leaves out are cross-built once from
+# Debian's own sources (libpng1.6, libjpeg-turbo) into build/windows-deps; zlib
+# is Debian's libz-mingw-w64-dev.
+#
+# Usage: scripts/build-windows.sh [TARGETS]   (default: all)
+set -euo pipefail
+source "$(dirname "$0")/common.sh"
+
+targets="${1:-all}"
+toolchain="$QB4II_ROOT/cmake/toolchains/x86_64-w64-mingw32.cmake"
+deps="$QB4II_ROOT/build/windows-deps"
+prefix="$deps/prefix"
+
+install_packages cmake make g++ pkg-config juce-modules-source libasound2-dev libsystemd-dev libx11-dev \
+    g++-mingw-w64-x86-64-posix gcc-mingw-w64-x86-64-posix binutils-mingw-w64-x86-64 libz-mingw-w64-dev dpkg-dev
+
+# apt-get source needs the source lists: added once, for the release this machine runs.
+ensure_source_lists() {
+    grep -rqs "^Types:.*deb-src\|^deb-src" /etc/apt/sources.list /etc/apt/sources.list.d/ && return 0
+    local sudo=()
+    [ "$(id -u)" -ne 0 ] && sudo=(sudo)
+    echo "Adding Debian's source lists (for apt-get source)" >&2
+    printf 'Types: deb-src\nURIs: http://deb.debian.org/debian\nSuites: %s %s-updates\nComponents: main\nSigned-By: /usr/share/keyrings/debian-archive-keyring.gpg\n' \
+        "$(. /etc/os-release && echo "$VERSION_CODENAME")" "$(. /etc/os-release && echo "$VERSION_CODENAME")" \
+        | "${sudo[@]}" tee /etc/apt/sources.list.d/qb4ii-deb-src.sources > /dev/null
+    "${sudo[@]}" apt-get update -qq || die "apt-get update failed"
+}
+
+# fetch_source PACKAGE: Debian's source of PACKAGE, unpacked under $deps/src; prints its folder.
+fetch_source() {
+    local dir
+    dir=$(ls -d "$deps/src/$1"-*/ 2>/dev/null | head -n 1)
+    if [ -z "$dir" ]; then
+        ensure_source_lists
+        mkdir -p "$deps/src"
+        (cd "$deps/src" && apt-get source -q -o APT::Sandbox::User=root "$1" > "$deps/src/$1.log" 2>&1) \
+            || { cat "$deps/src/$1.log" >&2; die "apt-get source $1 failed"; }
+        dir=$(ls -d "$deps/src/$1"-*/ | head -n 1)
+    fi
+    echo "${dir%/}"
+}
+
+cross_cmake() { # SOURCE BUILD ARGS...
+    local source="$1" build="$2"
+    shift 2
+    cmake -S "$source" -B "$build" -DCMAKE_TOOLCHAIN_FILE="$toolchain" -DCMAKE_BUILD_TYPE=Release -DZLIB_USE_STATIC_LIBS=ON \
+        -DCMAKE_INSTALL_PREFIX="$prefix" "$@" > "$build.log" 2>&1 \
+        && cmake --build "$build" --parallel "$(nproc)" >> "$build.log" 2>&1 \
+        && cmake --install "$build" >> "$build.log" 2>&1 \
+        || { tail -n 30 "$build.log" >&2; die "cross-building $(basename "$source") failed (log: $build.log)"; }
+}
+
+if [ ! -f "$prefix/.ready" ]; then
+    echo "Cross-building libpng and libjpeg-turbo from Debian's sources (once; kept in $deps)"
+    rm -rf "$prefix" && mkdir -p "$prefix"
+    png=$(fetch_source libpng1.6)
+    cross_cmake "$png" "$deps/build-libpng" -DPNG_SHARED=OFF -DPNG_TESTS=OFF -DPNG_EXECUTABLES=OFF
+    jpeg=$(fetch_source libjpeg-turbo)
+    cross_cmake "$jpeg" "$deps/build-libjpeg" -DENABLE_SHARED=OFF -DWITH_SIMD=OFF -DWITH_TURBOJPEG=OFF
+    # JUCE's JPEG reader includes the library's internals, and declares its own
+    # copy of the library inside a namespace, where it needs 'boolean': the
+    # Windows configuration header leaves the typedef out once rpcndr.h was read.
+    cp "$jpeg/jpegint.h" "$prefix/include/"
+    sed -i '/#ifndef __RPCNDR_H__/,/#endif/c\typedef unsigned char boolean; /* as rpcndr.h has it */' "$prefix/include/jconfig.h"
+    touch "$prefix/.ready"
+fi
+
+# The firmware packer runs at build time: built for this machine.
+build "$QB4II_ROOT/build/release" qb4ii_firmware_packer -DCMAKE_BUILD_TYPE=Release
+host_packer="$QB4II_ROOT/build/release/tools/firmware_packer/qb4ii_firmware_packer"
+
+# Debian's JUCE package, which the cross build's search paths do not cover.
+juce_dir=$(ls -d /usr/lib/*/cmake/JUCE-* | head -n 1)
+
+build "$QB4II_ROOT/build/windows" "$targets" -DCMAKE_TOOLCHAIN_FILE="$toolchain" -DCMAKE_BUILD_TYPE=Release \
+    -DQB4II_WINDOWS_PREFIX="$prefix" -DZLIB_USE_STATIC_LIBS=ON -DJUCE_DIR="$juce_dir" -DQB4II_HOST_FIRMWARE_PACKER="$host_packer" -DQB4II_BUILD_BENCH=OFF

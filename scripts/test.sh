@@ -2,7 +2,8 @@
 # Builds and runs the whole test suite headless, in stages: the Release suite, the
 # Debian package and its checks (scripts/package.sh --check), the MIDI checks on a real Linux MIDI stack in a small VM (tests/vm/run.sh, a few
 # minutes), the same suite under ASan+UBSan, the concurrency stress tests under
-# TSan, and the fuzz targets for 50 s each (scripts/fuzz.sh). Every stage runs even when an earlier one failed (a stage whose build
+# TSan, the fuzz targets for 50 s each (scripts/fuzz.sh), and the Windows programs
+# cross-built with MinGW-w64 with their suite under Wine (scripts/test-windows.sh). Every stage runs even when an earlier one failed (a stage whose build
 # failed is not run); the run ends with a table of stage, result and wall time, and
 # exits non-zero when any stage failed.
 #
@@ -139,6 +140,8 @@ if stage packages install_packages "${QB4II_PACKAGES[@]}"; then
         else
             not_run fuzz-run "build failed"
         fi
+
+        stage windows "$QB4II_ROOT/scripts/test-windows.sh"
     fi
 fi
 

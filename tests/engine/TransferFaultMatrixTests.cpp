@@ -410,12 +410,21 @@ INSTANTIATE_TEST_SUITE_P (
         Row { "OtherControllerUnpluggedMidStream", Form::normal, Fault::otherControllerUnplugged, 100, -1, true },
         Row { "SecondInstanceStartsMidStream", Form::normal, Fault::secondInstanceStarts, 100, -1, true },
         Row { "QuitRequestedMidStream", Form::normal, Fault::quitRequested, 100, -1, true },
-        Row { "SigtermMidStream", Form::normal, Fault::sigterm, 100, -1, true },
-        Row { "SigintMidStream", Form::normal, Fault::sigint, 100, -1, true },
         Row { "EmergencyUnplugMidStream", Form::emergency, Fault::unplugAfterBursts, 287, 150, false },
         Row { "EmergencyQuickDropAndReturn", Form::emergency, Fault::unplugAfterBursts, 100, 1, false },
         Row { "EmergencyResetAtTheLastByte", Form::emergency, Fault::resetAtLastByte, 0, -1, true },
         Row { "EmergencyPortNeverListed", Form::emergency, Fault::portNeverListed, 0, -1, false },
-        Row { "EmergencyAfterTheFlagWasCleared", Form::emergency, Fault::emergencyFlagClearedFirst, 0, -1, true },
+        Row { "EmergencyAfterTheFlagWasCleared", Form::emergency, Fault::emergencyFlagClearedFirst, 0, -1, true }),
+    [] (const ::testing::TestParamInfo<Row>& p) { return std::string (p.param.name); });
+
+#if QB4II_QUIT_SIGNALS
+// Where the program turns SIGTERM and SIGINT into quit requests.
+INSTANTIATE_TEST_SUITE_P (
+    SignalRows,
+    TransferFaultMatrix,
+    ::testing::Values (
+        Row { "SigtermMidStream", Form::normal, Fault::sigterm, 100, -1, true },
+        Row { "SigintMidStream", Form::normal, Fault::sigint, 100, -1, true },
         Row { "EmergencySigtermMidStream", Form::emergency, Fault::sigterm, 100, -1, true }),
     [] (const ::testing::TestParamInfo<Row>& p) { return std::string (p.param.name); });
+#endif

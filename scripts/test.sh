@@ -1,11 +1,13 @@
 #!/usr/bin/env bash
 # Builds and runs the whole test suite headless, in stages: the Release suite, the
-# Debian package and its checks (scripts/package.sh --check), the MIDI checks on a real Linux MIDI stack in a small VM (tests/vm/run.sh, a few
-# minutes), the same suite under ASan+UBSan, the concurrency stress tests under
-# TSan, the fuzz targets for 50 s each (scripts/fuzz.sh), and the Windows programs
-# cross-built with MinGW-w64 with their suite under Wine (scripts/test-windows.sh). Every stage runs even when an earlier one failed (a stage whose build
-# failed is not run); the run ends with a table of stage, result and wall time, and
-# exits non-zero when any stage failed.
+# Debian package and its checks (scripts/package.sh --check), the MIDI checks on a
+# real Linux MIDI stack in a small VM (tests/vm/run.sh, a few minutes), the same
+# suite under ASan+UBSan, the concurrency stress tests under TSan, the fuzz
+# targets for 50 s each (scripts/fuzz.sh), and the Windows programs cross-built
+# with MinGW-w64 with their suite under Wine (scripts/test-windows.sh). Every stage
+# runs even when an earlier one failed (a stage whose build failed is not run);
+# the run ends with a table of stage, result and wall time, and exits non-zero
+# when any stage failed.
 #
 # Usage: scripts/test.sh [--quick]   (--quick: the Release suite only)
 # Set QB4II_SKIP_VM=1 to leave out the VM checks.

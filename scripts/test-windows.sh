@@ -7,7 +7,12 @@
 # Wine's MIDI driver is not Windows' (it adds F0 and F7 to slices that lack
 # them): nothing here checks bytes that pass through it.
 #
+# Then it runs the updater's chain through whole updates against a recording
+# winmm.dll (tests/windows) and checks the bytes at the WinMM boundary.
+#
 # Usage: scripts/test-windows.sh
+# Environment: QB4II_WINMM_REAL_PACING=1 also runs one update at the controller's
+#              real pacing (about 2.5 minutes) and reports the gaps between calls.
 set -euo pipefail
 source "$(dirname "$0")/common.sh"
 
@@ -44,6 +49,21 @@ if ! (cd "$dir/tests" && xvfb-run -a -s "-screen 0 1280x1024x24" "$wine" qb4ii_t
 fi
 grep -q "^\[  PASSED  \]" "$dir/wine-suite.log" && ! grep -q "^\[  FAILED  \]" "$dir/wine-suite.log" \
     || { echo "FAILED: the suite under Wine"; failures=$((failures + 1)); }
+
+# The bytes where JUCE hands them to Windows: the updater's chain against the
+# recording winmm.dll beside it, loaded in place of Wine's own.
+echo
+echo "--- the WinMM boundary"
+boundary="$dir/tests/winmm-boundary"
+for mode in update offline ${QB4II_WINMM_REAL_PACING:+"update 259"}; do
+    echo "qb4ii_winmm_boundary $mode"
+    # shellcheck disable=SC2086 # the mode's words are its arguments
+    if ! (cd "$boundary" && rm -f winmm-record.txt && WINEDLLOVERRIDES=winmm=n \
+            xvfb-run -a -s "-screen 0 1280x1024x24" "$wine" qb4ii_winmm_boundary.exe $mode 2>&1); then
+        echo "FAILED: the WinMM boundary, $mode"
+        failures=$((failures + 1))
+    fi
+done
 
 [ $failures -eq 0 ] && echo "Windows checks: PASS" || echo "Windows checks: $failures FAILED"
 [ $failures -eq 0 ]

@@ -1,5 +1,7 @@
 #pragma once
 
+#include "firmware/DevicePortNames.h"
+
 #include <juce_core/juce_core.h>
 
 #include <array>
@@ -71,8 +73,8 @@ public:
 
     struct Config
     {
-        juce::String portName { "Korvan QB4 II MIDI" };
-        juce::String alternatePortName { "Korvan USB Audio Device MIDI" };
+        juce::String portName { getAcceptedDevicePortNames()[0] };          // this platform's name for the controller
+        juce::String alternatePortName { getAcceptedDevicePortNames()[1] }; // and for its USB audio device mode
         Version version { { 1, 0, 0 } };
         Version versionAfterUpdate { { 1, 0, 5 } };
         ImageCheck imageCheck = ImageCheck::exactMatch;

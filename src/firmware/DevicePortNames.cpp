@@ -5,8 +5,14 @@ namespace
     // The table below is built from these literals rather than from the two
     // String objects, so that it is right even when asked for during another
     // file's static initialisation.
+#if JUCE_WINDOWS
+    // Windows (WinMM) lists a USB MIDI device under its product string alone.
+    constexpr const char* deviceName = "Korvan QB4 II";
+    constexpr const char* usbAudioDeviceName = "Korvan USB Audio Device";
+#else
     constexpr const char* deviceName = "Korvan QB4 II MIDI";
     constexpr const char* usbAudioDeviceName = "Korvan USB Audio Device MIDI";
+#endif
 } // namespace
 
 const juce::String deviceMidiPortName (deviceName);

@@ -8,11 +8,12 @@
     getAcceptedDevicePortNames(), compared whole and case-sensitively.
 */
 
-/** The controller's port name in normal operation: "Korvan QB4 II MIDI". */
+/** The controller's port name in normal operation: "Korvan QB4 II MIDI"
+    ("Korvan QB4 II" on Windows, which lists a USB device by its product string). */
 extern const juce::String deviceMidiPortName;
 
 /** The controller's port name in its USB audio device mode:
-    "Korvan USB Audio Device MIDI". */
+    "Korvan USB Audio Device MIDI" ("Korvan USB Audio Device" on Windows). */
 extern const juce::String usbAudioDeviceMidiPortName;
 
 /** Every port name that is the controller: the two names above and, on Linux,

@@ -412,7 +412,7 @@ TEST_F (MainWindowComponentTest, EmergencyClickAsksFirstAndCancelStartsNothing)
     EXPECT_TRUE (updateButton (c()).isEnabled());
     EXPECT_TRUE (emergencyShown (c()));
     EXPECT_TRUE (engine->getState().emergencyMode);
-    EXPECT_TRUE (service->getSentLog ("Korvan QB4 II MIDI").empty());
+    EXPECT_TRUE (service->getSentLog (deviceMidiPortName).empty());
 }
 
 TEST_F (MainWindowComponentTest, EmergencyClickConfirmedGoesOnToTheUpdate)

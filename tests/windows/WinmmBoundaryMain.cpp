@@ -1,0 +1,218 @@
+/*
+    The updater's chain on Windows (JUCE's WinMM MIDI service, MidiManager,
+    detection, engine and sender) against the recording winmm.dll
+    (RecordingWinmm.c), which stands in for Windows' own: run under Wine with
+    WINEDLLOVERRIDES=winmm=n and the DLL beside this program. The DLL writes every
+    call it took to winmm-record.txt in the working folder; this program then
+    reads it back and checks the bytes there, where JUCE hands them to Windows.
+
+    qb4ii_winmm_boundary update [INTERVAL_MS]
+        Detection finds "Korvan QB4 II" and reads 1.00; a normal update runs at the
+        given interval (default 1 ms, erase wait 20 ms) to "Completed"; the
+        controller resets and is read as 1.05. Then: the erase request was one
+        call, the 574 slices reached midiOutLongMsg byte-identical and in order,
+        concatenating to the image, and no other call came in between. With an
+        interval, also reports the gaps between the calls (min, median, p99, max)
+        and fails on one shorter than the interval.
+    qb4ii_winmm_boundary offline
+        The DLL removes its devices after 100 slices: the update ends in Device
+        Offline and nothing more reaches the boundary.
+*/
+
+#include "emulator/ControllerEmulator.h"
+#include "engine/ApplicationEngine.h"
+#include "firmware/DeviceMessages.h"
+#include "firmware/DevicePortNames.h"
+#include "support/RecordingEngineListener.h"
+#include "support/TestHelpers.h"
+
+#include <algorithm>
+#include <cstdlib>
+#include <iostream>
+
+namespace
+{
+    const char* const recordFile = "winmm-record.txt";
+
+    struct Call
+    {
+        juce::String kind;
+        double microseconds = 0.0;
+        juce::MemoryBlock bytes;
+    };
+
+    std::vector<Call> readRecord()
+    {
+        std::vector<Call> calls;
+
+        for (const auto& line : juce::StringArray::fromLines (juce::File::getCurrentWorkingDirectory().getChildFile (recordFile).loadFileAsString()))
+        {
+            auto tokens = juce::StringArray::fromTokens (line, " ", "");
+
+            if (tokens.size() < 3)
+                continue;
+
+            Call call;
+            call.kind = tokens[0] == "REFUSED" ? "REFUSED " + tokens[1] : tokens[0];
+            call.microseconds = tokens[tokens.size() - 2].getDoubleValue();
+            call.bytes.loadFromHexString (tokens[tokens.size() - 1]);
+            calls.push_back (std::move (call));
+        }
+
+        return calls;
+    }
+
+    void setReplies()
+    {
+        const auto hex = [] (ControllerEmulator::Version v) {
+            return juce::String::toHexString (ControllerEmulator::buildIdentityReply (v).getData(),
+                                              (int) ControllerEmulator::buildIdentityReply (v).getSize(), 0);
+        };
+
+        _putenv_s ("QB4II_WINMM_REPLY", hex ({ { 1, 0, 0 } }).toRawUTF8());
+        _putenv_s ("QB4II_WINMM_REPLY_AFTER", hex ({ { 1, 0, 5 } }).toRawUTF8());
+    }
+
+    int fail (const juce::String& why)
+    {
+        std::cout << "FAIL: " << why << std::endl;
+        return 1;
+    }
+
+    juce::MemoryBlock block (int k, int blockSize)
+    {
+        const auto offset = (size_t) k * (size_t) blockSize;
+        return { firmwareImage + offset, std::min ((size_t) blockSize, (size_t) firmwareImageSize - offset) };
+    }
+
+    /** The calls from the erase request to the last slice: exactly the update. */
+    int checkTheStream (const std::vector<Call>& calls, int blockSize, int intervalMs)
+    {
+        const juce::MemoryBlock erase (eraseRequestMessage.data(), eraseRequestMessage.size());
+        const auto first = std::find_if (calls.begin(), calls.end(), [&] (const Call& c) { return c.bytes == erase; });
+
+        if (first == calls.end())
+            return fail ("no erase request reached midiOutLongMsg");
+
+        if (first->kind != "L")
+            return fail ("the erase request went out as " + first->kind);
+
+        const int numBlocks = (firmwareImageSize + blockSize - 1) / blockSize;
+
+        if (calls.end() - first < numBlocks + 1)
+            return fail (juce::String ((int) (calls.end() - first - 1)) + " calls after the erase request, " + juce::String (numBlocks) + " slices expected");
+
+        juce::MemoryBlock joined;
+        std::vector<double> gaps;
+
+        for (int k = 0; k < numBlocks; ++k)
+        {
+            const auto& call = *(first + 1 + k);
+
+            if (call.kind != "L" || call.bytes != block (k, blockSize))
+                return fail ("call " + juce::String (k + 1) + " after the erase request is not slice " + juce::String (k) + " as one midiOutLongMsg (" + call.kind + ", " + juce::String ((int) call.bytes.getSize()) + " bytes)");
+
+            joined.append (call.bytes.getData(), call.bytes.getSize());
+
+            if (k > 0)
+                gaps.push_back ((call.microseconds - (first + k)->microseconds) / 1000.0);
+        }
+
+        if (joined != juce::MemoryBlock (firmwareImage, (size_t) firmwareImageSize))
+            return fail ("the slices do not concatenate to the image");
+
+        std::cout << "the erase request: one call; " << numBlocks << " slices, byte-identical, in order, concatenating to the "
+                  << joined.getSize() << "-byte image; no other call among them" << std::endl;
+
+        std::sort (gaps.begin(), gaps.end());
+        const auto at = [&] (double q) { return gaps[std::min (gaps.size() - 1, (size_t) (q * (double) gaps.size()))]; };
+        std::cout << "gaps between slices at midiOutLongMsg: min " << juce::String (gaps.front(), 2) << ", median "
+                  << juce::String (at (0.5), 2) << ", p99 " << juce::String (at (0.99), 2) << ", max "
+                  << juce::String (gaps.back(), 2) << " ms" << std::endl;
+
+        if (gaps.front() < intervalMs)
+            return fail ("a slice reached Windows " + juce::String (gaps.front(), 2) + " ms after the one before");
+
+        return 0;
+    }
+
+    int run (bool offline, int intervalMs)
+    {
+        const FirmwareTiming timing { 256, intervalMs, intervalMs > 1 ? 5000 : 20 };
+        MidiManager::Ptr manager (new MidiManager());
+        ApplicationEngine::Ptr engine (new ApplicationEngine (manager, timing));
+        testing_support::RecordingEngineListener listener;
+        engine->addListener (&listener);
+        const auto cleanUp = [&] { engine->removeListener (&listener); };
+
+        const auto versionIs = [&] (double v) { return ! listener.versions.empty() && listener.versions.back() == v; };
+
+        if (! testing_support::pumpUntil ([&] { return engine->getState().deviceName == deviceMidiPortName && versionIs (1.0); }, 20000))
+            return cleanUp(), fail ("detection did not find \"" + deviceMidiPortName + "\" and read 1.00 (found \"" + engine->getState().deviceName + "\")");
+
+        std::cout << "detected \"" << engine->getState().deviceName << "\", version 1.00" << std::endl;
+
+        if (! engine->startUpdate (false))
+            return cleanUp(), fail ("the engine refused to start");
+
+        const auto budgetMs = (int) (timing.eraseWaitMs + 600.0 * (intervalMs + 5) + 30000);
+        const auto ended = [&] {
+            const auto& s = listener.states;
+            return std::find (s.begin(), s.end(), (int) ApplicationEngine::complete) != s.end() || ! listener.errors.empty();
+        };
+
+        if (! testing_support::pumpUntil (ended, budgetMs))
+            return cleanUp(), fail ("the update did not end");
+
+        if (offline)
+        {
+            cleanUp();
+
+            if (listener.errors != std::vector<int> { ApplicationEngine::deviceOfflineError } || engine->isUpdating())
+                return fail ("expected Device Offline once and no update running");
+
+            testing_support::pumpFor (500);
+            const auto calls = readRecord();
+            const juce::MemoryBlock erase (eraseRequestMessage.data(), eraseRequestMessage.size());
+            const auto start = std::find_if (calls.begin(), calls.end(), [&] (const Call& c) { return c.bytes == erase; });
+            const auto taken = std::count_if (start, calls.end(), [] (const Call& c) { return c.kind == "L"; });
+            std::cout << "Device Offline once the devices went; the boundary took the erase request and "
+                      << taken - 1 << " slices" << std::endl;
+            return taken == 101 ? 0 : fail ("expected the erase request and 100 slices, and nothing after them");
+        }
+
+        if (! listener.errors.empty())
+            return cleanUp(), fail ("the update failed");
+
+        std::cout << "Completed" << std::endl;
+
+        if (! testing_support::pumpUntil ([&] { return versionIs (1.05); }, 20000))
+            return cleanUp(), fail ("the controller was not read as 1.05 after its reset");
+
+        std::cout << "detected again after the reset, version 1.05" << std::endl;
+        cleanUp();
+        return checkTheStream (readRecord(), (int) timing.blockSize, intervalMs);
+    }
+} // namespace
+
+int main (int argc, char** argv)
+{
+    const juce::String mode (argc > 1 ? argv[1] : "");
+
+    if (mode != "update" && mode != "offline")
+    {
+        std::cerr << "usage: qb4ii_winmm_boundary update [INTERVAL_MS] | offline" << std::endl;
+        return 2;
+    }
+
+    // Before the first MIDI call, when the DLL reads them.
+    _putenv_s ("QB4II_WINMM_RECORD", recordFile);
+    setReplies();
+    if (mode == "offline")
+        _putenv_s ("QB4II_WINMM_UNPLUG_AFTER", "100");
+
+    const juce::ScopedJuceInitialiser_GUI juce;
+    const auto result = run (mode == "offline", argc > 2 ? juce::String (argv[2]).getIntValue() : 1);
+    std::cout << (result == 0 ? "PASS" : "FAILED") << std::endl;
+    return result;
+}

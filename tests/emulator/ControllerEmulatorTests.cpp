@@ -246,8 +246,8 @@ TEST (ControllerEmulator, AcceptsTheImageIn574SlicesThenResetsAndReportsTheNewVe
 
     const auto presence = rig.probe.getPresence();
     ASSERT_EQ (presence.size(), 2u);
-    EXPECT_EQ (presence[0], std::make_pair (false, juce::String ("Korvan QB4 II MIDI")));
-    EXPECT_EQ (presence[1], std::make_pair (true, juce::String ("Korvan QB4 II MIDI")));
+    EXPECT_EQ (presence[0], std::make_pair (false, deviceMidiPortName));
+    EXPECT_EQ (presence[1], std::make_pair (true, deviceMidiPortName));
     const auto times = rig.probe.getPresenceTimes();
     EXPECT_GE (times[1] - times[0], resetDurationMs - 1.0) << "the ports came back too early";
 
@@ -441,16 +441,16 @@ TEST (ControllerEmulatorFaults, ComesBackUnderTheAlternateName)
     auto config = testConfig();
     config.faults.comeBackUnderAlternateName = true;
     Rig rig (config);
-    EXPECT_EQ (rig.emulator.getPortName(), "Korvan QB4 II MIDI") << "plugging in by hand keeps the name";
+    EXPECT_EQ (rig.emulator.getPortName(), deviceMidiPortName) << "plugging in by hand keeps the name";
 
     rig.feed (eraseRequest);
     rig.feed (testImage());
     ASSERT_TRUE (pumpUntil ([&] { return rig.probe.getPresence().size() == 2; }, 2000));
 
     const auto presence = rig.probe.getPresence();
-    EXPECT_EQ (presence[0], std::make_pair (false, juce::String ("Korvan QB4 II MIDI")));
-    EXPECT_EQ (presence[1], std::make_pair (true, juce::String ("Korvan USB Audio Device MIDI")));
-    EXPECT_EQ (rig.emulator.getPortName(), "Korvan USB Audio Device MIDI");
+    EXPECT_EQ (presence[0], std::make_pair (false, deviceMidiPortName));
+    EXPECT_EQ (presence[1], std::make_pair (true, usbAudioDeviceMidiPortName));
+    EXPECT_EQ (rig.emulator.getPortName(), usbAudioDeviceMidiPortName);
 }
 
 TEST (ControllerEmulatorFaults, MixesUnrelatedMidiIntoItsOutputDuringATransfer)

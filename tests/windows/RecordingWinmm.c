@@ -385,32 +385,35 @@ MMRESULT WINAPI midiInAddBuffer (HMIDIIN h, LPMIDIHDR header, UINT size)
     return result;
 }
 
+/* Starts or stops the input; a reset also hands the queued buffers back. */
+static MMRESULT setInput (int started, int handBuffersBack)
+{
+    EnterCriticalSection (&lock);
+
+    if (handBuffersBack)
+        returnBuffers();
+
+    inStarted = started;
+    LeaveCriticalSection (&lock);
+    return MMSYSERR_NOERROR;
+}
+
 MMRESULT WINAPI midiInStart (HMIDIIN h)
 {
     (void) h;
-    EnterCriticalSection (&lock);
-    inStarted = 1;
-    LeaveCriticalSection (&lock);
-    return MMSYSERR_NOERROR;
+    return setInput (1, 0);
 }
 
 MMRESULT WINAPI midiInStop (HMIDIIN h)
 {
     (void) h;
-    EnterCriticalSection (&lock);
-    inStarted = 0;
-    LeaveCriticalSection (&lock);
-    return MMSYSERR_NOERROR;
+    return setInput (0, 0);
 }
 
 MMRESULT WINAPI midiInReset (HMIDIIN h)
 {
     (void) h;
-    EnterCriticalSection (&lock);
-    returnBuffers();
-    inStarted = 0;
-    LeaveCriticalSection (&lock);
-    return MMSYSERR_NOERROR;
+    return setInput (0, 1);
 }
 
 /* --- Timers ---------------------------------------------------------------------- */

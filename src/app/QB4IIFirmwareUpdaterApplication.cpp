@@ -10,6 +10,7 @@ QB4IIFirmwareUpdaterApplication::~QB4IIFirmwareUpdaterApplication()
     // engine with the window, and the MIDI manager last.
     quitSignals = nullptr;
     quitGuard = nullptr;
+    eventQueueWatch = nullptr;
     engine = nullptr;
     mainWindow = nullptr;
     midiManager = nullptr;
@@ -49,6 +50,7 @@ void QB4IIFirmwareUpdaterApplication::initialise (const juce::String&)
     MainWindowComponent::Ptr content (new MainWindowComponent (engine));
     mainWindow = new MainWindow (content);
     content = nullptr;
+    eventQueueWatch = std::make_unique<X11EventQueueWatch>();
 
     quitGuard = std::make_unique<QuitGuard> (engine, [] (const juce::String& title, const juce::String& message) {
         return juce::AlertWindow::showOkCancelBox (juce::MessageBoxIconType::InfoIcon, title, message,

@@ -3,6 +3,7 @@
 #include "app/MainWindow.h"
 #include "app/QuitGuard.h"
 #include "app/QuitSignals.h"
+#include "app/X11EventQueueWatch.h"
 #include "engine/ApplicationEngine.h"
 #include "midi/MidiManager.h"
 
@@ -53,6 +54,7 @@ private:
     ApplicationEngine::Ptr engine;
     std::unique_ptr<QuitGuard> quitGuard;
     std::unique_ptr<QuitSignals> quitSignals;
+    std::unique_ptr<X11EventQueueWatch> eventQueueWatch;
 
     JUCE_DECLARE_NON_COPYABLE_WITH_LEAK_DETECTOR (QB4IIFirmwareUpdaterApplication)
 };

@@ -25,16 +25,11 @@ X11EventQueueWatch::~X11EventQueueWatch()
 
 void X11EventQueueWatch::timerCallback()
 {
-    handleWaitingEvents();
-}
-
-bool X11EventQueueWatch::handleWaitingEvents()
-{
 #if JUCE_LINUX
     auto* windowSystem = juce::XWindowSystem::getInstanceWithoutCreating();
 
     if (windowSystem == nullptr || windowSystem->getDisplay() == nullptr)
-        return false;
+        return;
 
     auto* display = windowSystem->getDisplay();
     auto* x = juce::X11Symbols::getInstance();
@@ -46,7 +41,7 @@ bool X11EventQueueWatch::handleWaitingEvents()
         // What Xlib holds, and what its transport has already read from the
         // socket: this reads without waiting, as every flush does.
         if (x->xEventsQueued (display, QueuedAfterReading) == 0)
-            return false;
+            return;
 
         connection = x->xConnectionNumber (display);
     }
@@ -54,8 +49,5 @@ bool X11EventQueueWatch::handleWaitingEvents()
     // The loop's own handler for the connection, as it runs when the socket is
     // readable: it handles everything queued.
     juce::LinuxEventLoopInternal::invokeEventLoopCallbackForFd (connection);
-    return true;
-#else
-    return false;
 #endif
 }

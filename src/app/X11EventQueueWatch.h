@@ -29,13 +29,10 @@ public:
     X11EventQueueWatch();
     ~X11EventQueueWatch() override;
 
-    /** Looks once, and handles the events that wait unseen. Returns whether
-        there were any. Message thread. */
-    bool handleWaitingEvents();
-
     X11EventQueueWatch (const X11EventQueueWatch&) = delete;
     X11EventQueueWatch& operator= (const X11EventQueueWatch&) = delete;
 
 private:
+    /** Looks once, and handles the events that wait unseen. Message thread. */
     void timerCallback() override;
 };

@@ -22,6 +22,9 @@ namespace
         {
             run.output = process.readAllProcessOutput();
             process.waitForProcessToFinish (30000);
+            // On Windows the read stops once the pipe looks empty and the child has
+            // ended, which can happen before its last write is seen: read what came.
+            run.output += process.readAllProcessOutput();
             run.exitCode = (int) process.getExitCode();
         }
 

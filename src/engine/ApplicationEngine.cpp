@@ -1,25 +1,30 @@
 #include "engine/ApplicationEngine.h"
 
 #include "engine/DetectDeviceInfo.h"
+#include "engine/UpdateConfirmation.h"
 #include "firmware/DeviceMessages.h"
 
-ApplicationEngine::ApplicationEngine (const MidiManager::Ptr& manager, FirmwareTiming t)
+ApplicationEngine::ApplicationEngine (const MidiManager::Ptr& manager, FirmwareTiming t, FirmwareImage i)
     : midiManager (manager)
     , timing (t)
+    , image (std::move (i))
 {
-    detectDeviceInfo = std::make_unique<DetectDeviceInfo> (midiManager, &updater, &state);
+    detectDeviceInfo = std::make_unique<DetectDeviceInfo> (midiManager, &updater, &state, timing.unansweredHintMs);
 }
 
 ApplicationEngine::~ApplicationEngine()
 {
-    // Detection first: once it has left the manager, no MIDI thread can reach
-    // the record or the channels any more.
+    // The wait for a result watches detection: it goes first. Then detection:
+    // once it has left the manager, no MIDI thread can reach the record or the
+    // channels any more.
+    confirmation.reset();
     detectDeviceInfo.reset();
     sysexSenders.clear();
     releaseClaims();
     updater.cancelPendingUpdate();
     updater.firmwareVersionUpdater.cancelPendingUpdate();
     updater.hardwareDetectedUpdater.cancelPendingUpdate();
+    updater.resultUpdater.cancelPendingUpdate();
 }
 
 void ApplicationEngine::addListener (Listener* listener)
@@ -62,30 +67,55 @@ bool ApplicationEngine::isUpdating() const
     return state.updateState == erasing || state.updateState == sending;
 }
 
+bool ApplicationEngine::refuseStart (StartRefusal why)
+{
+    portClaim.reset();
+    lastStartRefusal = why;
+    return false;
+}
+
 bool ApplicationEngine::startUpdate (bool emergency)
 {
     state.emergencyMode = emergency;
+    confirmation.reset();
     sysexSenders.clear();
     firmwareUpdates.clear();
     releaseClaims();
     state.updateState = idle;
     state.progress = 0.0;
+    state.result.reset();
+    otherWriters.clear();
+    company.clear();
     updater.triggerAsyncUpdate();
 
     if (state.deviceName.isEmpty())
+        return refuseStart (noControllerFound);
+
+    if (! image.isIntact())
+        return refuseStart (imageDamaged);
+
+    // Another program's messages would land inside the image. Where the platform
+    // cannot list who writes to the port, a port another program holds fails
+    // to open instead.
+    if (const auto writers = midiManager->findOtherWriters (state.deviceName))
     {
-        lastStartRefusal = noControllerFound;
-        return false;
+        otherWriters = *writers;
+
+        if (! otherWriters.isEmpty())
+            return refuseStart (controllerInUse);
+    }
+    else
+    {
+        midiManager->openOutputDevice (state.deviceName);
+
+        if (! midiManager->isOutputDeviceOpen (state.deviceName))
+            return refuseStart (controllerInUse);
     }
 
     portClaim = std::make_unique<PortUpdateLock> (state.deviceName, portClaimWaitMs);
 
     if (! portClaim->isHeld())
-    {
-        portClaim.reset();
-        lastStartRefusal = controllerBusy;
-        return false;
-    }
+        return refuseStart (controllerBusy);
 
     if (sleepInhibitor != nullptr)
         sleepInhibitor->acquire();
@@ -109,15 +139,15 @@ void ApplicationEngine::createFirmwareUpdates (const juce::String& deviceName)
 
     if (state.emergencyMode)
     {
-        firmwareUpdates.add (new FirmwareUpdate (firmwareImage, firmwareImageSize,
+        firmwareUpdates.add (new FirmwareUpdate (image.getData(), image.getSize(),
                                                  timing.blockSize, timing.blockIntervalMs, deviceName));
     }
     else
     {
-        const juce::Array<char> image (firmwareImage, firmwareImageSize);
+        const juce::Array<char> data (image.getData(), image.getSize());
         const juce::Array<char> erase (reinterpret_cast<const char*> (eraseRequestMessage.data()),
                                        (int) eraseRequestMessage.size());
-        firmwareUpdates.add (new FirmwareUpdate (erase, image, timing.blockSize, timing.blockIntervalMs, deviceName));
+        firmwareUpdates.add (new FirmwareUpdate (erase, data, timing.blockSize, timing.blockIntervalMs, deviceName));
     }
 }
 
@@ -131,6 +161,30 @@ void ApplicationEngine::sysexProgressChanged (FirmwareSysexSender*, double progr
 {
     state.progress = progress;
     updater.triggerAsyncUpdate();
+    noteCompany();
+}
+
+void ApplicationEngine::noteCompany()
+{
+    // Stopping the stream would leave an erased controller: a writer that joins
+    // it is only noted, and the result decided by what the controller reports.
+    if (const auto writers = midiManager->findOtherWriters (state.deviceName))
+        company.mergeArray (*writers);
+}
+
+void ApplicationEngine::awaitConfirmation()
+{
+    UpdateResult written;
+    written.offeredVersion = image.getVersion();
+    written.emergency = state.emergencyMode;
+    written.company = company;
+
+    confirmation = std::make_unique<UpdateConfirmation> (*detectDeviceInfo, state, written, timing,
+                                                         [this] (const UpdateResult& result) {
+                                                             state.result = result;
+                                                             updater.resultUpdater.triggerAsyncUpdate();
+                                                             confirmation.reset();
+                                                         });
 }
 
 void ApplicationEngine::sysexStatusChanged (FirmwareSysexSender*, juce::String status)
@@ -142,12 +196,15 @@ void ApplicationEngine::sysexStatusChanged (FirmwareSysexSender*, juce::String s
     }
     else if (status == FirmwareSysexSender::statusCompleted)
     {
+        noteCompany();
+
         // This may destroy the reporting sender, which touches nothing afterwards.
         sysexSenders.clear();
         firmwareUpdates.clear();
         releaseClaims();
         state.updateState = complete;
         updater.triggerAsyncUpdate();
+        awaitConfirmation();
     }
     else if (status == FirmwareSysexSender::statusDeviceOffline)
     {

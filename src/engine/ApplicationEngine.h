@@ -1,5 +1,6 @@
 #pragma once
 
+#include "firmware/FirmwareImage.h"
 #include "firmware/FirmwareSysexSender.h"
 #include "firmware/FirmwareTiming.h"
 #include "firmware/FirmwareUpdate.h"
@@ -11,6 +12,7 @@
 
 #include <atomic>
 #include <memory>
+#include <optional>
 
 /**
     The non-visual core of the updater: detects the controller, reads its firmware
@@ -40,7 +42,29 @@ public:
     enum StartRefusal
     {
         noControllerFound = 0,
-        controllerBusy = 1 ///< another update, in this program or another, is writing to the controller
+        controllerBusy = 1,  ///< another update, in this program or another, is writing to the controller
+        controllerInUse = 2, ///< other programs write to the controller (getOtherWriters()), or hold its port
+        imageDamaged = 3     ///< the firmware image no longer matches the digest the build recorded
+    };
+
+    /** What became of a completed update once the controller was back, or was
+        waited for long enough. */
+    struct UpdateResult
+    {
+        enum Verdict
+        {
+            confirmed,    ///< it answered with the offered version
+            otherVersion, ///< it answered with another version (seenVersion)
+            silent,       ///< its port is listed, but it did not answer in time
+            notBack       ///< its port was not listed when the time was up
+        };
+
+        Verdict verdict = confirmed;
+        double seenVersion = 0.0;    ///< the version it answered with
+        juce::String offeredVersion; ///< the version the update wrote, as shown: "1.05"
+        bool emergency = false;      ///< the emergency form was written
+        int waitedSeconds = 0;       ///< how long the controller had to come back
+        juce::StringArray company;   ///< other programs that were writing to the controller during the stream
     };
 
     /** How long startUpdate() waits for another updater's claim on the port to go:
@@ -61,6 +85,14 @@ public:
         juce::String deviceName;                     ///< the controller's port found by the last pass; empty: none
         bool emergencyMode = false;                  ///< the emergency form of the update is selected
         bool hardwareDetected = false;               ///< a controller port was found by the last pass
+
+        /** The listed controller has left identity requests unanswered for a
+            while, with nothing updating. Set on the message thread, cleared by
+            a reply on the MIDI input thread. */
+        std::atomic<bool> controllerSilent { false };
+
+        /** The last completed update's result; nothing until it is known. */
+        std::optional<UpdateResult> result;
     };
 
     /** The user interface's view of the engine. Every callback is called on the
@@ -75,14 +107,17 @@ public:
         virtual void updateErrorOccurred (int errorCode) = 0;
         virtual void firmwareVersionChanged (double version) = 0;
         virtual void hardwareDetectedChanged (bool detected) = 0;
+
+        /** A completed update was confirmed, or could not be. */
+        virtual void updateResultChanged (const UpdateResult& result) { juce::ignoreUnused (result); }
     };
 
     /** The notification hub: three independent channels, each of which coalesces
         its triggers and delivers the values current in the record when it runs.
 
         Its own channel (the main notification) delivers progress, state and then
-        every queued error once; firmwareVersionUpdater delivers the version and
-        hardwareDetectedUpdater the presence flag. Triggering is safe from any
+        every queued error once; firmwareVersionUpdater delivers the version,
+        hardwareDetectedUpdater the presence flag and resultUpdater the result. Triggering is safe from any
         thread; delivery is on the message thread, to every listener from the most
         recently added to the first. Destroying the hub cancels whatever is pending. */
     class Updater final : public juce::AsyncUpdater
@@ -128,20 +163,39 @@ public:
             JUCE_DECLARE_NON_COPYABLE (HardwareDetectedUpdater)
         };
 
+        class ResultUpdater final : public juce::AsyncUpdater
+        {
+        public:
+            explicit ResultUpdater (Updater& owner);
+            ~ResultUpdater() override;
+
+            /** The result notification. Message thread. */
+            void handleAsyncUpdate() override;
+
+        private:
+            Updater& owner;
+            JUCE_DECLARE_NON_COPYABLE (ResultUpdater)
+        };
+
         juce::ListenerList<Listener> listeners;
         EngineState* const state;
         FirmwareVersionUpdater firmwareVersionUpdater;
         HardwareDetectedUpdater hardwareDetectedUpdater;
+        ResultUpdater resultUpdater;
 
     private:
         JUCE_DECLARE_NON_COPYABLE_WITH_LEAK_DETECTOR (Updater)
     };
 
     class DetectDeviceInfo;
+    class UpdateConfirmation;
 
     /** Creates the engine on the given manager; detection starts at once. The
-        timing is the controller's unless a test shortens it. Message thread. */
-    explicit ApplicationEngine (const MidiManager::Ptr& midiManager, FirmwareTiming timing = {});
+        timing is the controller's unless a test shortens it, and the image the
+        one built in unless a test gives another. Message thread. */
+    explicit ApplicationEngine (const MidiManager::Ptr& midiManager,
+                                FirmwareTiming timing = {},
+                                FirmwareImage image = FirmwareImage::embedded());
 
     /** Releases any transfer; no listener is called. Message thread. */
     ~ApplicationEngine() override;
@@ -158,9 +212,13 @@ public:
     /** Builds the firmware update and its sender and starts the transfer:
         erase request, erase wait, then the image, or, for the emergency form, the
         image alone. The form is the one given, which also becomes the selected
-        one. Any running transfer is released first. Returns false when no
-        controller port is known or another update holds the port (see
-        getLastStartRefusal()); the update holds it until it ends. Message thread. */
+        one. Any running transfer, or the wait for the last one's result, is
+        released first. Returns false, having sent nothing, when no controller
+        port is known, the image is damaged, another program writes to the
+        controller or another update holds its port (see getLastStartRefusal());
+        the update holds the port until it ends. Once "Completed", the engine
+        waits for the controller to come back with the offered version and
+        reports the result. Message thread. */
     bool startUpdate (bool emergency);
 
     /** Gives the engine the way to keep the machine awake during an update: it
@@ -171,6 +229,14 @@ public:
 
     /** Why the last startUpdate() that returned false did so. Message thread. */
     StartRefusal getLastStartRefusal() const noexcept { return lastStartRefusal; }
+
+    /** The programs that kept the last startUpdate() from starting, by name; empty
+        when it was refused for another reason or where the platform cannot name
+        them. Message thread. */
+    const juce::StringArray& getOtherWriters() const noexcept { return otherWriters; }
+
+    /** The firmware an update writes, as the window offers it. Any thread. */
+    const FirmwareImage& getOfferedImage() const noexcept { return image; }
 
     /** Starts an update of the form selected with setEmergencyMode(). Message thread. */
     bool startUpdate() { return startUpdate (state.emergencyMode); }
@@ -195,17 +261,24 @@ private:
     void createSysexSenders();
     void cancelUpdate();
     void releaseClaims();
+    bool refuseStart (StartRefusal why);
+    void noteCompany();
+    void awaitConfirmation();
 
     MidiManager::Ptr midiManager;
     const FirmwareTiming timing;
+    const FirmwareImage image;
     std::unique_ptr<PortUpdateLock> portClaim;      // held from startUpdate until the update ends
     std::unique_ptr<SleepInhibitor> sleepInhibitor; // likewise held while an update runs
     juce::ReferenceCountedArray<FirmwareUpdate> firmwareUpdates;
     juce::ReferenceCountedArray<FirmwareSysexSender> sysexSenders;
     StartRefusal lastStartRefusal = noControllerFound;
+    juce::StringArray otherWriters; // of the last refusal
+    juce::StringArray company;      // writers seen beside the running stream
     EngineState state;
     Updater updater { &state };
     std::unique_ptr<DetectDeviceInfo> detectDeviceInfo;
+    std::unique_ptr<UpdateConfirmation> confirmation; // from "Completed" until the result is known
 
     JUCE_DECLARE_NON_COPYABLE_WITH_LEAK_DETECTOR (ApplicationEngine)
 };

@@ -4,6 +4,7 @@ ApplicationEngine::Updater::Updater (EngineState* s)
     : state (s)
     , firmwareVersionUpdater (*this)
     , hardwareDetectedUpdater (*this)
+    , resultUpdater (*this)
 {
     jassert (state != nullptr);
 }
@@ -69,4 +70,23 @@ void ApplicationEngine::Updater::HardwareDetectedUpdater::handleAsyncUpdate()
 {
     const bool detected = owner.state->hardwareDetected;
     owner.listeners.call ([detected] (Listener& l) { l.hardwareDetectedChanged (detected); });
+}
+
+ApplicationEngine::Updater::ResultUpdater::ResultUpdater (Updater& o)
+    : owner (o)
+{
+}
+
+ApplicationEngine::Updater::ResultUpdater::~ResultUpdater()
+{
+    cancelPendingUpdate();
+}
+
+void ApplicationEngine::Updater::ResultUpdater::handleAsyncUpdate()
+{
+    if (! owner.state->result.has_value())
+        return;
+
+    const auto result = *owner.state->result;
+    owner.listeners.call ([&result] (Listener& l) { l.updateResultChanged (result); });
 }

@@ -3,10 +3,12 @@
 #include "firmware/DeviceMessages.h"
 #include "firmware/DevicePortNames.h"
 
-ApplicationEngine::DetectDeviceInfo::DetectDeviceInfo (const MidiManager::Ptr& manager, Updater* u, EngineState* s)
+ApplicationEngine::DetectDeviceInfo::DetectDeviceInfo (const MidiManager::Ptr& manager, Updater* u, EngineState* s,
+                                                       int hintMs)
     : midiManager (manager)
     , updater (u)
     , state (s)
+    , unansweredHintMs (hintMs)
 {
     jassert (midiManager != nullptr && updater != nullptr && state != nullptr);
 
@@ -44,21 +46,45 @@ void ApplicationEngine::DetectDeviceInfo::timerCallback()
 
     // An identity request inside a firmware stream would end the controller's
     // image early: while an update runs, the ports are the sender's alone.
-    if (deviceName.isEmpty() || state->updateState == erasing || state->updateState == sending)
-        return;
-
     // Nor inside another updater's stream, in this program or another.
-    if (PortUpdateLock::isClaimed (deviceName))
+    if (deviceName.isEmpty() || state->updateState == erasing || state->updateState == sending
+        || PortUpdateLock::isClaimed (deviceName))
+    {
+        forgetSilence();
         return;
+    }
 
     // The input is looked up by the name found in the output list.
     midiManager->openInputDevice (deviceName);
     midiManager->openOutputDevice (deviceName);
 
-    if (! state->emergencyMode)
-        midiManager->sendMessageToAllOutputs (juce::MidiMessage (identityRequestMessage.data(),
-                                                                 (int) identityRequestMessage.size(),
-                                                                 0.0));
+    if (state->emergencyMode)
+        forgetSilence();
+    else
+        sendIdentityRequest();
+}
+
+void ApplicationEngine::DetectDeviceInfo::sendIdentityRequest()
+{
+    midiManager->sendMessageToAllOutputs (juce::MidiMessage (identityRequestMessage.data(),
+                                                             (int) identityRequestMessage.size(),
+                                                             0.0));
+    ++requestsSent;
+
+    // A controller whose firmware runs answers within a few passes; one that has
+    // let requests go unanswered this long is in its bootloader, or has none.
+    const auto now = juce::Time::getMillisecondCounterHiRes();
+
+    if (firstUnansweredAtMs <= 0.0)
+        firstUnansweredAtMs = now;
+    else if (now - firstUnansweredAtMs >= unansweredHintMs)
+        state->controllerSilent = true;
+}
+
+void ApplicationEngine::DetectDeviceInfo::forgetSilence()
+{
+    firstUnansweredAtMs = 0.0;
+    state->controllerSilent = false;
 }
 
 void ApplicationEngine::DetectDeviceInfo::handleIncomingMidiMessage (juce::MidiInput*, const juce::MidiMessage& message)
@@ -69,13 +95,25 @@ void ApplicationEngine::DetectDeviceInfo::handleIncomingMidiMessage (juce::MidiI
         return;
 
     state->firmwareVersion = *version;
+    state->controllerSilent = false;
+    requestsAnswered = requestsSent.load();
     stopTimer();
     updater->firmwareVersionUpdater.triggerAsyncUpdate();
+}
+
+void ApplicationEngine::DetectDeviceInfo::resumePolling()
+{
+    if (isTimerRunning())
+        return;
+
+    firstUnansweredAtMs = 0.0;
+    startTimer (detectionInterval);
 }
 
 void ApplicationEngine::DetectDeviceInfo::restartDetection()
 {
     state->firmwareVersion = 0.0;
+    forgetSilence();
     startTimer (detectionInterval);
     updater->firmwareVersionUpdater.triggerAsyncUpdate();
     state->emergencyMode = false;

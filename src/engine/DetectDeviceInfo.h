@@ -24,8 +24,11 @@ public:
 
     /** Registers with the manager and starts polling: the first pass runs one
         interval from now. The updater and the state belong to the engine and
-        must outlive this object. Message thread. */
-    DetectDeviceInfo (const MidiManager::Ptr& midiManager, Updater* updater, EngineState* state);
+        must outlive this object. A listed controller that leaves requests
+        unanswered for unansweredHintMs is marked silent in the record.
+        Message thread. */
+    DetectDeviceInfo (const MidiManager::Ptr& midiManager, Updater* updater, EngineState* state,
+                      int unansweredHintMs = FirmwareTiming().unansweredHintMs);
 
     /** Leaves the manager's listeners; the timer stops. Message thread. */
     ~DetectDeviceInfo() override;
@@ -36,6 +39,16 @@ public:
     /** Forgets the version and the controller, leaves emergency mode and polls
         again, announcing the version and the missing hardware. Message thread. */
     void restartDetection();
+
+    /** Polls again, keeping what is known, if it is not polling. Message thread. */
+    void resumePolling();
+
+    /** How many identity requests have been sent so far. Message thread. */
+    int getRequestsSent() const noexcept { return requestsSent.load(); }
+
+    /** True once a valid reply has been read that arrived after more than this
+        many requests had been sent. Any thread. */
+    bool hasAnsweredSince (int requests) const noexcept { return requestsAnswered.load() > requests; }
 
     /** Recognises the controller's identity reply, from any open input. Called on
         the MIDI input thread: it only stores the version, stops the timer and
@@ -50,10 +63,17 @@ public:
 
 private:
     void scanForDevice();
+    void sendIdentityRequest();
+    void forgetSilence();
 
     MidiManager::Ptr midiManager;
     Updater* const updater;
     EngineState* const state;
+    const int unansweredHintMs;
+
+    std::atomic<int> requestsSent { 0 };
+    std::atomic<int> requestsAnswered { 0 }; // requestsSent when the last valid reply was read
+    double firstUnansweredAtMs = 0.0;        // the first request since the last answer or change; 0: none
 
     JUCE_DECLARE_NON_COPYABLE_WITH_LEAK_DETECTOR (DetectDeviceInfo)
 };

@@ -45,6 +45,10 @@ extern const int firmwareImageSize;
     from the HEX file's name, or as the build was told. */
 extern const char* const firmwareImageVersion;
 
+/** The SHA-256 digest of the firmware image message's bytes, recorded by the
+    build as it packed them. */
+extern const std::array<juce::uint8, 32> firmwareImageSha256;
+
 /** Recognises the controller's identity reply and reads its firmware version.
 
     The message must be System Exclusive, exactly identityReplyLength bytes long

@@ -170,6 +170,35 @@ public:
         return snd_seq_event_output_direct (seq, &event) >= 0;
     }
 
+    /** The names of the clients, other than ours, whose ports are connected to
+        write to the port at this address. */
+    juce::StringArray listWritersTo (PortAddress destination)
+    {
+        const std::lock_guard<std::mutex> sl (lock);
+
+        snd_seq_query_subscribe_t* query = nullptr;
+        snd_seq_query_subscribe_alloca (&query);
+
+        const snd_seq_addr_t root { (unsigned char) destination.client, (unsigned char) destination.port };
+        snd_seq_query_subscribe_set_root (query, &root);
+        snd_seq_query_subscribe_set_type (query, SND_SEQ_QUERY_SUBS_WRITE);
+        snd_seq_query_subscribe_set_index (query, 0);
+
+        juce::StringArray names;
+
+        while (snd_seq_query_port_subscribers (seq, query) >= 0)
+        {
+            const auto writer = snd_seq_query_subscribe_get_addr (query)->client;
+
+            if (writer != clientId)
+                names.addIfNotAlreadyThere (getClientName (writer));
+
+            snd_seq_query_subscribe_set_index (query, snd_seq_query_subscribe_get_index (query) + 1);
+        }
+
+        return names;
+    }
+
 private:
     struct ListedPort
     {
@@ -246,6 +275,17 @@ private:
         }
 
         walked = true;
+    }
+
+    juce::String getClientName (int otherClient)
+    {
+        snd_seq_client_info_t* clientInfo = nullptr;
+        snd_seq_client_info_alloca (&clientInfo);
+
+        if (snd_seq_get_any_client_info (seq, otherClient, clientInfo) < 0)
+            return "client " + juce::String (otherClient);
+
+        return juce::String::fromUTF8 (snd_seq_client_info_get_name (clientInfo));
     }
 
     bool exists (PortAddress address)
@@ -406,6 +446,17 @@ std::unique_ptr<MidiService::Output> AlsaMidiService::openOutput (const juce::St
         return nullptr;
 
     return std::make_unique<AlsaOutput> (c, port, *destination, juce::MidiDeviceInfo (*name, identifier));
+}
+
+std::optional<juce::StringArray> AlsaMidiService::findOtherWriters (const juce::String& outputIdentifier)
+{
+    const auto destination = parsePortIdentifier (outputIdentifier);
+    const auto c = getClient();
+
+    if (! destination.has_value() || c == nullptr)
+        return juce::StringArray();
+
+    return c->listWritersTo (*destination);
 }
 
 #endif

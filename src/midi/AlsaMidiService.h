@@ -43,6 +43,9 @@ public:
     std::unique_ptr<Input> openInput (const juce::String& identifier, juce::MidiInputCallback& callback) override;
     std::unique_ptr<Output> openOutput (const juce::String& identifier) override;
 
+    /** The sequencer's subscribers that write to the port, by client name. */
+    std::optional<juce::StringArray> findOtherWriters (const juce::String& outputIdentifier) override;
+
     /** The client and port numbers of an identifier "client-port", both decimal
         and not negative; nothing for any other text. Pure: any thread. */
     struct PortAddress

@@ -213,6 +213,27 @@ juce::StringArray MidiManager::getOutputDeviceNames() const
     return names;
 }
 
+std::optional<juce::StringArray> MidiManager::findOtherWriters (const juce::String& name) const
+{
+    juce::StringArray writers;
+
+    for (const auto& info : service->getOutputDevices())
+    {
+        if (info.name != name)
+            continue;
+
+        const auto found = service->findOtherWriters (info.identifier);
+
+        if (! found.has_value())
+            return std::nullopt;
+
+        writers.addArray (*found);
+    }
+
+    writers.removeDuplicates (false);
+    return writers;
+}
+
 void MidiManager::addListener (Listener* listener)
 {
     if (listener != nullptr)

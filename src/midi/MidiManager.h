@@ -6,6 +6,7 @@
 #include <juce_events/juce_events.h>
 
 #include <memory>
+#include <optional>
 #include <vector>
 
 /**
@@ -99,6 +100,12 @@ public:
 
     /** The names of the system's output ports, freshly listed, in the system's order. */
     juce::StringArray getOutputDeviceNames() const;
+
+    /** The other programs connected to write to the outputs listed under exactly
+        this name (see MidiService::findOtherWriters), each named once; empty when
+        there are none or no such output is listed. Nothing where the platform
+        cannot tell. Message thread. */
+    std::optional<juce::StringArray> findOtherWriters (const juce::String& name) const;
 
     /** One device poll, as the manager's timer runs it every pollIntervalMs:
         closes and reports open ports that vanished, reopens and reports lost

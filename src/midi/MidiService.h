@@ -3,6 +3,7 @@
 #include <juce_audio_devices/juce_audio_devices.h>
 
 #include <memory>
+#include <optional>
 
 /**
     The one seam between the updater and the system's MIDI hardware.
@@ -71,6 +72,17 @@ public:
 
     /** Opens the output with this identifier, or returns null. */
     virtual std::unique_ptr<Output> openOutput (const juce::String& identifier) = 0;
+
+    /** The other programs connected now to write to the port with this output
+        identifier, by the names they give themselves; this program's own
+        connections are left out. Programs that only read from the port are not
+        writers. Nothing where the platform cannot tell: there, a port another
+        program holds fails to open instead. Message thread. */
+    virtual std::optional<juce::StringArray> findOtherWriters (const juce::String& outputIdentifier)
+    {
+        juce::ignoreUnused (outputIdentifier);
+        return std::nullopt;
+    }
 
     /** The service that reaches the hardware of the platform we run on. */
     static std::shared_ptr<MidiService> createPlatformService();

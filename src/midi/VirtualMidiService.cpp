@@ -273,6 +273,25 @@ std::unique_ptr<MidiService::Output> VirtualMidiService::openOutput (const juce:
     return std::make_unique<VirtualOutput> (*this, it->info);
 }
 
+void VirtualMidiService::setOtherWriters (const juce::String& name, std::optional<juce::StringArray> writers)
+{
+    const std::lock_guard<std::mutex> sl (portsLock);
+    otherWriters[name] = std::move (writers);
+}
+
+std::optional<juce::StringArray> VirtualMidiService::findOtherWriters (const juce::String& outputIdentifier)
+{
+    const std::lock_guard<std::mutex> sl (portsLock);
+
+    const auto port = std::find_if (outputs.begin(), outputs.end(), [&] (const Port& p) { return p.info.identifier == outputIdentifier; });
+
+    if (port == outputs.end())
+        return juce::StringArray();
+
+    const auto writers = otherWriters.find (port->info.name);
+    return writers != otherWriters.end() ? writers->second : juce::StringArray();
+}
+
 bool VirtualMidiService::sendToDevice (const juce::MidiDeviceInfo& port, const void* data, size_t numBytes)
 {
     DeviceReceiver receiver;

@@ -90,6 +90,11 @@ public:
     using SendRefusal = std::function<bool (const juce::MemoryBlock&)>;
     void setSendRefusal (const juce::String& name, SendRefusal refuses);
 
+    /** Sets which other programs write to the outputs of this name, as
+        findOtherWriters() reports them; nothing: the service cannot tell, as on
+        a platform whose ports another program can hold. None by default. */
+    void setOtherWriters (const juce::String& name, std::optional<juce::StringArray> writers);
+
     /** The identifiers of the outputs listed under this name now. */
     juce::StringArray getOutputIdentifiers (const juce::String& name) const;
 
@@ -102,6 +107,7 @@ public:
     juce::Array<juce::MidiDeviceInfo> getOutputDevices() override;
     std::unique_ptr<Input> openInput (const juce::String& identifier, juce::MidiInputCallback& callback) override;
     std::unique_ptr<Output> openOutput (const juce::String& identifier) override;
+    std::optional<juce::StringArray> findOtherWriters (const juce::String& outputIdentifier) override;
 
 private:
     class VirtualInput;
@@ -136,6 +142,7 @@ private:
     std::map<juce::String, std::vector<SentMessage>> sentLogs;
     std::set<juce::String> failingOpens;
     std::map<juce::String, SendRefusal> sendRefusals;
+    std::map<juce::String, std::optional<juce::StringArray>> otherWriters;
     int nextPortNumber = 1;
 
     // Held while a message is delivered and while inputs start, stop, open or

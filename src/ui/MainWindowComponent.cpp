@@ -1,6 +1,5 @@
 #include "ui/MainWindowComponent.h"
 
-#include "firmware/DeviceMessages.h"
 #include "ui/EmergencyInstructions.h"
 #include "ui/Pictures.h"
 
@@ -26,6 +25,45 @@ namespace
         label->setColour (juce::Label::textColourId, colour);
         label->setJustificationType (juce::Justification::topLeft);
         return label;
+    }
+
+    /** "Mixxx", "Mixxx and Ardour", "Mixxx, Ardour and Qsynth". */
+    juce::String listOfNames (const juce::StringArray& names)
+    {
+        if (names.size() <= 1)
+            return names.joinIntoString ({});
+
+        return names.joinIntoString (", ", 0, names.size() - 1) + " and " + names[names.size() - 1];
+    }
+
+    const juce::String emergencyWayOut ("use the emergency update (press E)");
+    const juce::String unansweredHint ("Status: No answer from the QB4 II firmware: press E for an emergency update");
+
+    /** What the user reads when the controller did not come back as written. */
+    juce::String describeUnconfirmed (const ApplicationEngine::UpdateResult& result)
+    {
+        using Result = ApplicationEngine::UpdateResult;
+        juce::String message;
+
+        if (! result.company.isEmpty())
+            message << listOfNames (result.company) << " sent to your QB4 II during the update, so its messages may have "
+                    << "landed inside the firmware. Close " << (result.company.size() == 1 ? "it" : "them") << " first. ";
+
+        if (result.verdict == Result::otherVersion)
+            return message + "Your QB4 II came back with firmware " + juce::String (result.seenVersion, 2) + ", not "
+                   + result.offeredVersion + ". Update it again; if that fails, " + emergencyWayOut + ".";
+
+        if (result.emergency)
+            return message + "Your QB4 II has not reported firmware " + result.offeredVersion + " within "
+                   + juce::String (result.waitedSeconds) + " seconds. Press the blinking CUE button on the right deck "
+                   + "to reset it. If it does not come back running, " + emergencyWayOut + " again.";
+
+        if (result.verdict == Result::silent)
+            return message + "Your QB4 II came back, but its firmware does not answer. Update it again; if that fails, "
+                   + emergencyWayOut + ".";
+
+        return message + "Your QB4 II did not come back within " + juce::String (result.waitedSeconds)
+               + " seconds. Check its USB cable and update it again; if that fails, " + emergencyWayOut + ".";
     }
 } // namespace
 
@@ -94,7 +132,7 @@ MainWindowComponent::MainWindowComponent (ApplicationEngine::Ptr e)
     updateVersionLabel = makeLabel ("updateVersionLabel", "Update Version: ", 16.0f, headingColour, 300, 25);
     addAndMakeVisible (*updateVersionLabel);
 
-    updateControlVersionLabel = makeLabel ("updateControlVersionLabel", juce::String ("QB4II Control: ") + firmwareImageVersion, 20.0f, textColour, 300, 25);
+    updateControlVersionLabel = makeLabel ("updateControlVersionLabel", "QB4II Control: " + engine->getOfferedImage().getVersion(), 20.0f, textColour, 300, 25);
     addAndMakeVisible (*updateControlVersionLabel);
 
     currentControlVersionLabel = makeLabel ("currentControlVersionLabel", "QB4II Control: ", 20.0f, textColour, 300, 25);
@@ -195,7 +233,22 @@ void MainWindowComponent::updateErrorOccurred (int)
     updateButton->setEnabled (true);
     alerts->showNotice ("Update Error",
                         "Update has been aborted due to an error. Please try the update again. "
-                        "If you continue to receive this error, contact Customer Support.");
+                        "If you continue to receive this error, contact Customer Support. "
+                        "If your QB4 II no longer answers, "
+                            + emergencyWayOut + ".");
+}
+
+void MainWindowComponent::updateResultChanged (const ApplicationEngine::UpdateResult& result)
+{
+    if (result.verdict == ApplicationEngine::UpdateResult::confirmed)
+    {
+        statusLabel->setText ("Status: Update Complete: QB4II Control " + result.offeredVersion + " confirmed",
+                              juce::dontSendNotification);
+        return;
+    }
+
+    statusLabel->setText ("Status: Update Not Confirmed", juce::dontSendNotification);
+    alerts->showNotice ("Update Not Confirmed", describeUnconfirmed (result));
 }
 
 void MainWindowComponent::firmwareVersionChanged (double version)
@@ -205,18 +258,39 @@ void MainWindowComponent::firmwareVersionChanged (double version)
         currentControlVersionLabel->setText ("QB4II Control: " + juce::String (version, 2), juce::dontSendNotification);
     else
         currentControlVersionLabel->setText ("QB4II Control: ", juce::dontSendNotification);
+
+    // The hint goes as soon as the controller answers.
+    if (statusLabel->getText() == unansweredHint)
+        showIdleStatus();
 }
 
 void MainWindowComponent::hardwareDetectedChanged (bool detected)
 {
     const auto lamp = decode (detected ? Pictures::deviceFoundPicture : Pictures::deviceNotFoundPicture);
 
-    // Once an update has been started the status line tells its story instead.
-    if (lastUpdateState == ApplicationEngine::idle)
-        statusLabel->setText (detected ? juce::String() : juce::String ("Device not found."), juce::dontSendNotification);
+    controllerShown = detected;
+    showIdleStatus();
 
     deviceIndicator->setImage (lamp);
     deviceIndicator->setSize (lamp.getWidth(), lamp.getHeight());
+}
+
+void MainWindowComponent::showIdleStatus()
+{
+    // Once an update has been started the status line tells its story instead.
+    if (lastUpdateState != ApplicationEngine::idle)
+        return;
+
+    const auto& state = engine->getState();
+
+    // A controller that is listed but silent is in its bootloader or has no
+    // firmware: the way back is the emergency update.
+    if (! controllerShown)
+        statusLabel->setText ("Device not found.", juce::dontSendNotification);
+    else if (state.controllerSilent && ! emergencySelected && state.firmwareVersion.load() == 0.0)
+        statusLabel->setText (unansweredHint, juce::dontSendNotification);
+    else
+        statusLabel->setText ({}, juce::dontSendNotification);
 }
 
 void MainWindowComponent::buttonClicked (juce::Button* button)
@@ -248,6 +322,9 @@ void MainWindowComponent::setEmergencySelected (bool shouldBeOn)
     emergencyLabel->setVisible (shouldBeOn);
     engine->setEmergencyMode (shouldBeOn);
     emergencySelected = shouldBeOn;
+
+    if (statusLabel->getText() == unansweredHint)
+        showIdleStatus();
 }
 
 void MainWindowComponent::beginUpdate()
@@ -264,6 +341,19 @@ void MainWindowComponent::beginUpdate()
         alerts->showNotice ("Controller Busy",
                             "Another copy of QB4II Firmware Updater is updating this QB4 II. "
                             "Wait until that update has ended, then try again.");
+    }
+    else if (engine->getLastStartRefusal() == ApplicationEngine::controllerInUse)
+    {
+        const auto& writers = engine->getOtherWriters();
+        alerts->showNotice ("Controller In Use",
+                            "Close " + (writers.isEmpty() ? juce::String ("the other programs that use the QB4 II") : listOfNames (writers))
+                                + ", then try again. While another program sends to the QB4 II, its messages would land inside the firmware.");
+    }
+    else if (engine->getLastStartRefusal() == ApplicationEngine::imageDamaged)
+    {
+        alerts->showNotice ("Firmware Image Damaged",
+                            "The firmware inside this updater is damaged, so nothing was sent to your QB4 II. "
+                            "Reinstall QB4II Firmware Updater, then try again.");
     }
     else
     {

@@ -80,9 +80,14 @@ public:
     /** The controller's version with two decimals; 0.0 shows none. Message thread. */
     void firmwareVersionChanged (double version) override;
 
-    /** The lamp, and the status line while no update has been started. Message
-        thread. */
+    /** The lamp, and the status line while no update has been started: empty,
+        "Device not found.", or the way to the emergency update for a controller
+        that does not answer. Message thread. */
     void hardwareDetectedChanged (bool detected) override;
+
+    /** The confirmed result on the status line, or the notice "Update Not
+        Confirmed" with what was seen and what to do. Message thread. */
+    void updateResultChanged (const ApplicationEngine::UpdateResult& result) override;
 
     /** The update button: in emergency mode after the user confirmed the
         instructions, otherwise at once, starts an update. Message thread. */
@@ -96,6 +101,7 @@ public:
 private:
     void setEmergencySelected (bool shouldBeOn);
     void beginUpdate();
+    void showIdleStatus();
 
     std::unique_ptr<juce::ImageComponent> backgroundImage;
     std::unique_ptr<juce::ImageComponent> deviceIndicator;
@@ -112,7 +118,8 @@ private:
     ApplicationEngine::Ptr engine;
     int lastUpdateState = ApplicationEngine::idle;
     bool emergencySelected = false;
-    double progressValue = 0.0; // the progress bar reads it on its own timer
+    bool controllerShown = false; // as the last hardware notification said
+    double progressValue = 0.0;   // the progress bar reads it on its own timer
     CustomLook customLook;
     std::unique_ptr<Alerts> alerts;
 

@@ -6,7 +6,10 @@
 //   - no "Update Error" once every block reached the controller;
 //   - between the update's start and its last block the controller's port carries
 //     the erase request and the image's slices, in order, and nothing else;
-//   - the machine is kept awake from the start until the ending, and no longer.
+//   - the machine is kept awake from the start until the ending, and no longer;
+//   - a completed update gets the row's result once the controller is back (or
+//     the wait is over), and "confirmed" only for a verified image;
+//   - an update refused at the start sends nothing and claims nothing.
 
 #include "app/QuitGuard.h"
 #include "app/QuitSignals.h"
@@ -37,23 +40,29 @@ namespace
     enum class Fault
     {
         none,
-        unplugDuringEraseWait,    ///< the ports vanish at the erase request; back after awayMs (negative: never)
-        unplugAfterBursts,        ///< the ports vanish once `bursts` slices arrived; back after awayMs (negative: never)
-        backUnderAlternateName,   ///< as unplugAfterBursts, returning under the other accepted name
-        unplugAfterCompletion,    ///< the controller is unplugged once "Completed" was reported
-        resetAtLastByte,          ///< the controller resets the moment the last byte arrives
-        portNeverListed,          ///< the controller is gone before the update starts
-        refuseEraseRequest,       ///< the system refuses the erase request
-        refuseSlice,              ///< the system refuses slice number `bursts`
-        unrelatedMidi,            ///< the controller sends clock and notes with every slice
-        identityReplyStorm,       ///< identity replies arrive throughout the stream
-        secondSameNamedUnplugged, ///< a second controller of the same name is unplugged mid-stream
-        otherControllerUnplugged, ///< a controller under the other accepted name, open too, is unplugged mid-stream
-        secondInstanceStarts,     ///< another updater on the same system tries to start mid-stream
-        quitRequested,            ///< the user asks to quit mid-stream and cancels
-        sigterm,                  ///< SIGTERM mid-stream; the user cancels the question
-        sigint,                   ///< SIGINT mid-stream; the user cancels the question
-        emergencyFlagClearedFirst ///< the engine's emergency flag is cleared before the user's start
+        unplugDuringEraseWait,     ///< the ports vanish at the erase request; back after awayMs (negative: never)
+        unplugAfterBursts,         ///< the ports vanish once `bursts` slices arrived; back after awayMs (negative: never)
+        backUnderAlternateName,    ///< as unplugAfterBursts, returning under the other accepted name
+        unplugAfterCompletion,     ///< the controller is unplugged once "Completed" was reported
+        resetAtLastByte,           ///< the controller resets the moment the last byte arrives
+        portNeverListed,           ///< the controller is gone before the update starts
+        refuseEraseRequest,        ///< the system refuses the erase request
+        refuseSlice,               ///< the system refuses slice number `bursts`
+        unrelatedMidi,             ///< the controller sends clock and notes with every slice
+        identityReplyStorm,        ///< identity replies arrive throughout the stream
+        secondSameNamedUnplugged,  ///< a second controller of the same name is unplugged mid-stream
+        otherControllerUnplugged,  ///< a controller under the other accepted name, open too, is unplugged mid-stream
+        secondInstanceStarts,      ///< another updater on the same system tries to start mid-stream
+        quitRequested,             ///< the user asks to quit mid-stream and cancels
+        sigterm,                   ///< SIGTERM mid-stream; the user cancels the question
+        sigint,                    ///< SIGINT mid-stream; the user cancels the question
+        emergencyFlagClearedFirst, ///< the engine's emergency flag is cleared before the user's start
+        writerBeforeStart,         ///< another program writes to the controller before the start
+        heldPortUnlisted,          ///< the platform cannot list writers, and another program holds the port
+        writerJoinsMidStream,      ///< another program connects at `bursts` and its note lands in the image
+        backWithOldVersion,        ///< the controller comes back from its reset still running 1.00
+        silentAfterReset,          ///< from slice `bursts` on, the controller answers no identity request
+        damagedImage               ///< the image's bytes no longer match the recorded digest
     };
 
     struct Row
@@ -64,6 +73,8 @@ namespace
         int bursts = 0;  ///< the moment: slices arrived (574 in all)
         int awayMs = -1; ///< how long the ports stay away; negative: never back
         bool completes = false;
+        int verdict = ApplicationEngine::UpdateResult::confirmed; ///< the result of a completed update
+        int refusal = -1;                                         ///< the start's StartRefusal; negative: it starts
     };
 
     std::ostream& operator<< (std::ostream& os, const Row& row) { return os << row.name; }
@@ -103,7 +114,8 @@ namespace
     {
         // An erase wait long enough for the unplug-during-erase rows to land in it,
         // and a reconnect timeout the never-back rows wait out.
-        static FirmwareTiming timing() { return { 256, 1, 40, 400 }; }
+        // Results waited for briefly: 6 s, 9 s in the emergency form.
+        static FirmwareTiming timing() { return { 256, 1, 40, 400, 6000, 9000, 100, 3000 }; }
 
         static constexpr int endDeadlineMs = 60000; // only catches a hang
 
@@ -113,6 +125,8 @@ namespace
             if (row.fault == Fault::resetAtLastByte)
                 config.resetDelayMs = 0;
             config.faults.mixUnrelatedMidi = row.fault == Fault::unrelatedMidi;
+            if (row.fault == Fault::backWithOldVersion)
+                config.versionAfterUpdate = config.version;
 
             if (row.fault == Fault::unplugDuringEraseWait)
                 config.faults.unplugDuringEraseWaitMs = row.awayMs < 0 ? 600000 : row.awayMs;
@@ -127,8 +141,22 @@ namespace
             return config;
         }
 
+        static FirmwareImage image (const Row& row)
+        {
+            static const auto damaged = [] {
+                juce::MemoryBlock bytes (firmwareImage, (size_t) firmwareImageSize);
+                bytes[1000] ^= 1;
+                return bytes;
+            }();
+
+            if (row.fault != Fault::damagedImage)
+                return FirmwareImage::embedded();
+
+            return { static_cast<const char*> (damaged.getData()), (int) damaged.getSize(), firmwareImageVersion, firmwareImageSha256 };
+        }
+
         const Row& row = GetParam();
-        testing_support::UpdaterRig rig { timing(), emulatorConfig (row) };
+        testing_support::UpdaterRig rig { timing(), emulatorConfig (row), image (row) };
         std::shared_ptr<VirtualMidiService>& service = rig.service;
         ControllerEmulator& emulator = rig.emulator;
         ApplicationEngine::Ptr& engine = rig.engine;
@@ -187,7 +215,7 @@ namespace
             logAtStart = service->getSentLog (port).size();
             burstsAtStart = emulator.getBursts().size();
             listener.states.clear();
-            ASSERT_TRUE (engine->startUpdate (row.form == Form::emergency));
+            ASSERT_EQ (engine->startUpdate (row.form == Form::emergency), row.refusal < 0);
             // A refused erase request ends the update inside startUpdate().
             EXPECT_EQ (inhibitor.held, engine->isUpdating()) << "the machine may sleep while the controller is erased";
         }
@@ -284,8 +312,32 @@ TEST_P (TransferFaultMatrix, EndsAsExpectedAndKeepsItsPromises)
         ASSERT_TRUE (pumpUntil ([&] { return ! engine->getState().emergencyMode && engine->getState().deviceName.isNotEmpty(); }));
     }
 
+    else if (fault == Fault::writerBeforeStart)
+    {
+        service->setOtherWriters (port, juce::StringArray ("Mixxx"));
+    }
+    else if (fault == Fault::heldPortUnlisted)
+    {
+        service->setOtherWriters (port, std::nullopt);
+        rig.manager->closeOutputDevice (port);
+        service->setOpenFails (port, true);
+    }
+
     // The window hands the engine the form it shows.
     ASSERT_NO_FATAL_FAILURE (start());
+
+    if (row.refusal >= 0)
+    {
+        EXPECT_EQ (engine->getLastStartRefusal(), row.refusal);
+        EXPECT_EQ (engine->getOtherWriters(), fault == Fault::writerBeforeStart ? juce::StringArray ("Mixxx") : juce::StringArray());
+        pumpFor (100);
+        const auto log = service->getSentLog (port);
+        for (auto i = logAtStart; i < log.size(); ++i)
+            EXPECT_EQ (log[i].bytes, juce::MemoryBlock (identityRequestMessage.data(), identityRequestMessage.size()));
+        EXPECT_FALSE (PortUpdateLock::isClaimed (port));
+        EXPECT_EQ (inhibitor.acquisitions, 0);
+        return;
+    }
 
     // Act at the row's moment.
     int questions = 0;
@@ -302,6 +354,23 @@ TEST_P (TransferFaultMatrix, EndsAsExpectedAndKeepsItsPromises)
     {
         ASSERT_TRUE (pumpUntil ([&] { return ended(); }, endDeadlineMs));
         emulator.powerDown();
+    }
+    else if (fault == Fault::writerJoinsMidStream || fault == Fault::silentAfterReset)
+    {
+        ASSERT_TRUE (waitForSlices (row.bursts));
+
+        if (fault == Fault::silentAfterReset)
+        {
+            ControllerEmulator::Faults silent;
+            silent.neverAnswer = true;
+            emulator.setFaults (silent);
+        }
+        else
+        {
+            service->setOtherWriters (port, juce::StringArray ("Mixxx"));
+            const juce::uint8 noteOn[] = { 0x90, 0x40, 0x7f };
+            emulator.receive (noteOn, sizeof (noteOn));
+        }
     }
     else if (fault == Fault::identityReplyStorm)
     {
@@ -363,9 +432,33 @@ TEST_P (TransferFaultMatrix, EndsAsExpectedAndKeepsItsPromises)
     EXPECT_FALSE (engine->isUpdating());
 
     // The promises.
-    if (completed)
+    if (completed && fault != Fault::writerJoinsMidStream)
     {
         EXPECT_GE (emulator.getCounts().imagesAccepted, 1) << "\"Completed\" without a verified image";
+    }
+    if (completed)
+    {
+        const auto completedAtMs = juce::Time::getMillisecondCounterHiRes();
+        ASSERT_TRUE (pumpUntil ([&] { return ! listener.results.empty(); }, endDeadlineMs)) << "no result";
+        const auto& result = listener.results.front();
+        EXPECT_EQ (listener.results.size(), 1u);
+        EXPECT_EQ (result.verdict, row.verdict);
+        EXPECT_EQ (result.offeredVersion, "1.05");
+        EXPECT_EQ (result.waitedSeconds, row.form == Form::emergency ? 9 : 6);
+        EXPECT_EQ (result.company, fault == Fault::writerJoinsMidStream ? juce::StringArray ("Mixxx") : juce::StringArray());
+        if (result.verdict == ApplicationEngine::UpdateResult::confirmed)
+        {
+            EXPECT_GE (emulator.getCounts().imagesAccepted, 1) << "confirmed without a verified image";
+        }
+        if (result.verdict == ApplicationEngine::UpdateResult::otherVersion)
+        {
+            EXPECT_EQ (result.seenVersion, 1.0);
+        }
+        // The emergency form's controller is given its longer wait.
+        if (result.verdict == ApplicationEngine::UpdateResult::notBack && row.form == Form::emergency)
+        {
+            EXPECT_GT (juce::Time::getMillisecondCounterHiRes() - completedAtMs, timing().confirmWaitMs);
+        }
     }
     if (slicesArrived() >= numBlocks)
     {
@@ -392,13 +485,21 @@ INSTANTIATE_TEST_SUITE_P (
     ::testing::Values (
         //   name                                   form             fault                              bursts away  completes
         Row { "Normal", Form::normal, Fault::none, 0, -1, true },
+        Row { "WriterConnectedBeforeTheStart", Form::normal, Fault::writerBeforeStart, 0, -1, false, 0, ApplicationEngine::controllerInUse },
+        Row { "EmergencyWriterConnectedBeforeTheStart", Form::emergency, Fault::writerBeforeStart, 0, -1, false, 0, ApplicationEngine::controllerInUse },
+        Row { "PortHeldWhereWritersCannotBeListed", Form::normal, Fault::heldPortUnlisted, 0, -1, false, 0, ApplicationEngine::controllerInUse },
+        Row { "DamagedImage", Form::normal, Fault::damagedImage, 0, -1, false, 0, ApplicationEngine::imageDamaged },
+        Row { "WriterJoinsMidStream", Form::normal, Fault::writerJoinsMidStream, 300, -1, true, ApplicationEngine::UpdateResult::silent },
+        Row { "BackWithTheOldVersion", Form::normal, Fault::backWithOldVersion, 0, -1, true, ApplicationEngine::UpdateResult::otherVersion },
+        Row { "BackButSilent", Form::normal, Fault::silentAfterReset, 573, -1, true, ApplicationEngine::UpdateResult::silent },
+        Row { "EmergencyNeverBack", Form::emergency, Fault::unplugAfterCompletion, 0, -1, true, ApplicationEngine::UpdateResult::notBack },
         Row { "Emergency", Form::emergency, Fault::none, 0, -1, true },
         Row { "UnplugDuringEraseWaitBackInTime", Form::normal, Fault::unplugDuringEraseWait, 0, 20, true },
         Row { "UnplugDuringEraseWaitNeverBack", Form::normal, Fault::unplugDuringEraseWait, 0, -1, false },
         Row { "UnplugAfterBlockOne", Form::normal, Fault::unplugAfterBursts, 1, 150, false },
         Row { "UnplugMidStreamNeverBack", Form::normal, Fault::unplugAfterBursts, 287, -1, false },
         Row { "UnplugBeforeTheLastBlock", Form::normal, Fault::unplugAfterBursts, 573, 150, false },
-        Row { "UnplugAfterCompletion", Form::normal, Fault::unplugAfterCompletion, 0, -1, true },
+        Row { "UnplugAfterCompletion", Form::normal, Fault::unplugAfterCompletion, 0, -1, true, ApplicationEngine::UpdateResult::notBack },
         Row { "ResetAtTheLastByte", Form::normal, Fault::resetAtLastByte, 0, -1, true },
         Row { "QuickDropAndReturnMidStream", Form::normal, Fault::unplugAfterBursts, 100, 1, false },
         Row { "BackUnderTheOtherNameMidStream", Form::normal, Fault::backUnderAlternateName, 100, 20, false },

@@ -48,6 +48,12 @@ namespace testing_support
             record (std::string ("hardware ") + (d ? "1" : "0"));
         }
 
+        void updateResultChanged (const ApplicationEngine::UpdateResult& r) override
+        {
+            results.push_back (r);
+            record ("result " + std::to_string (r.verdict));
+        }
+
         void record (const std::string& event)
         {
             log.push_back (event);
@@ -60,6 +66,7 @@ namespace testing_support
         std::vector<int> states, errors;
         std::vector<double> progress, versions;
         std::vector<bool> hardware;
+        std::vector<ApplicationEngine::UpdateResult> results;
 
     private:
         std::vector<std::string>* shared;

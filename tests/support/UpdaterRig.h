@@ -12,13 +12,16 @@ namespace testing_support
     struct UpdaterRig
     {
         /** The controller's pacing shortened for tests: 256-byte blocks every
-            millisecond after a 20 ms erase wait. A transfer takes about a second. */
-        static FirmwareTiming shortTiming() { return { 256, 1, 20 }; }
+            millisecond after a 20 ms erase wait. A transfer takes about a second.
+            A controller is asked 300 ms after it, and an unanswered one is
+            hinted at after half a second. */
+        static FirmwareTiming shortTiming() { return { 256, 1, 20, 30000, 60000, 120000, 300, 500 }; }
 
         explicit UpdaterRig (FirmwareTiming timing = shortTiming(),
-                             ControllerEmulator::Config config = EmulatedController::quickResets())
+                             ControllerEmulator::Config config = EmulatedController::quickResets(),
+                             FirmwareImage image = FirmwareImage::embedded())
             : controller (std::move (config))
-            , engine (new ApplicationEngine (manager, timing))
+            , engine (new ApplicationEngine (manager, timing, image))
         {
         }
 

@@ -141,8 +141,66 @@ TEST_F (MainWindowComponentScenario, NormalUpdateFromClickToTheReturningControll
     ASSERT_TRUE (waitFor ([&] { return versionText (c()) == "QB4II Control: 1.05"; }));
     EXPECT_NE (std::find (probe.lamps.begin(), probe.lamps.end(), Lamp::red), probe.lamps.end()) << "the reset was not shown";
     EXPECT_EQ (lamp (c()), Lamp::green);
-    EXPECT_EQ (statusText (c()), "Status: Update Complete");
+    ASSERT_TRUE (waitFor ([&] { return statusText (c()) == "Status: Update Complete: QB4II Control 1.05 confirmed"; }))
+        << statusText (c());
     EXPECT_EQ (alerts->notices.size(), 1u);
+}
+
+TEST_F (MainWindowComponentScenario, ProgramsWritingToTheControllerAreNamedAndNothingStarts)
+{
+    emulator.powerUp();
+    ASSERT_TRUE (waitFor ([&] { return versionText (c()) == "QB4II Control: 1.00"; }));
+
+    service->setOtherWriters (deviceMidiPortName, juce::StringArray ("Mixxx", "Ardour"));
+    click (c());
+
+    ASSERT_EQ (alerts->notices.size(), 1u);
+    EXPECT_EQ (alerts->notices[0].title, "Controller In Use");
+    EXPECT_EQ (alerts->notices[0].message, "Close Mixxx and Ardour, then try again. "
+                                           "While another program sends to the QB4 II, its messages would land inside the firmware.");
+    EXPECT_TRUE (updateButton (c()).isEnabled());
+    EXPECT_EQ (eraseRequestsSent(), 0u);
+}
+
+TEST_F (MainWindowComponentScenario, EmergencyImageARunningControllerIgnoredIsNotConfirmed)
+{
+    // The user chose the emergency form without starting the controller in its
+    // bootloader: its running firmware ignores the image and still reports 1.00.
+    emulator.powerUp();
+    ASSERT_TRUE (waitFor ([&] { return versionText (c()) == "QB4II Control: 1.00"; }));
+    ASSERT_TRUE (c().keyPressed (lowerCaseE, &c()));
+    click (c());
+
+    ASSERT_TRUE (waitFor ([&] { return alerts->notices.size() == 2; }));
+    EXPECT_EQ (alerts->notices[0].title, completeTitle);
+    EXPECT_EQ (alerts->notices[1].title, "Update Not Confirmed");
+    EXPECT_EQ (alerts->notices[1].message, "Your QB4 II came back with firmware 1.00, not 1.05. "
+                                           "Update it again; if that fails, use the emergency update (press E).");
+    EXPECT_EQ (statusText (c()), "Status: Update Not Confirmed");
+}
+
+TEST_F (MainWindowComponentScenario, SilentControllerIsOfferedTheEmergencyUpdateUntilItAnswers)
+{
+    const juce::String hint ("Status: No answer from the QB4 II firmware: press E for an emergency update");
+
+    emulator.powerUpInBootloader();
+    ASSERT_TRUE (waitFor ([&] { return lamp (c()) == Lamp::green; }));
+    EXPECT_EQ (statusText (c()), "") << "the hint came before the controller had time to answer";
+    ASSERT_TRUE (waitFor ([&] { return statusText (c()) == hint; }));
+    EXPECT_EQ (lamp (c()), Lamp::green);
+
+    // Chosen, the emergency update needs no more hinting; the controller's
+    // running firmware answers once it is started normally.
+    ASSERT_TRUE (c().keyPressed (lowerCaseE, &c()));
+    EXPECT_EQ (statusText (c()), "");
+    ASSERT_TRUE (c().keyPressed (lowerCaseE, &c()));
+    ASSERT_TRUE (waitFor ([&] { return statusText (c()) == hint; }));
+
+    emulator.powerDown();
+    emulator.powerUp();
+    ASSERT_TRUE (waitFor ([&] { return versionText (c()) == "QB4II Control: 1.00"; }));
+    EXPECT_EQ (statusText (c()), "");
+    EXPECT_TRUE (alerts->notices.empty());
 }
 
 TEST_F (MainWindowComponentScenario, EmergencyUpdateAsksSendsNoEraseAndEndsEmergencyMode)

@@ -131,7 +131,8 @@ namespace testing_support
     inline const juce::String emergencyCompleteMessage ("Press the blinking CUE button on the right deck to reset your QB4 II");
     inline const juce::String errorTitle ("Update Error");
     inline const juce::String errorMessage ("Update has been aborted due to an error. Please try the update again. "
-                                            "If you continue to receive this error, contact Customer Support.");
+                                            "If you continue to receive this error, contact Customer Support. "
+                                            "If your QB4 II no longer answers, use the emergency update (press E).");
     inline const juce::String noDeviceTitle ("Error Detecting Device");
     inline const juce::String noDeviceMessage ("Verify your device is connected and try again.");
     inline const juce::String emergencyTitle ("QB4 II Emergency Update");

@@ -2,6 +2,8 @@
 
 #include "firmware/DeviceCodes.h"
 
+#include <algorithm>
+#include <cstdint>
 #include <cstdio>
 #include <vector>
 
@@ -240,6 +242,64 @@ namespace firmware_packer
         return std::string (stem.substr (start));
     }
 
+    std::array<unsigned char, 32> sha256 (std::string_view bytes)
+    {
+        static constexpr std::uint32_t k[64] = {
+            0x428a2f98, 0x71374491, 0xb5c0fbcf, 0xe9b5dba5, 0x3956c25b, 0x59f111f1, 0x923f82a4, 0xab1c5ed5,
+            0xd807aa98, 0x12835b01, 0x243185be, 0x550c7dc3, 0x72be5d74, 0x80deb1fe, 0x9bdc06a7, 0xc19bf174,
+            0xe49b69c1, 0xefbe4786, 0x0fc19dc6, 0x240ca1cc, 0x2de92c6f, 0x4a7484aa, 0x5cb0a9dc, 0x76f988da,
+            0x983e5152, 0xa831c66d, 0xb00327c8, 0xbf597fc7, 0xc6e00bf3, 0xd5a79147, 0x06ca6351, 0x14292967,
+            0x27b70a85, 0x2e1b2138, 0x4d2c6dfc, 0x53380d13, 0x650a7354, 0x766a0abb, 0x81c2c92e, 0x92722c85,
+            0xa2bfe8a1, 0xa81a664b, 0xc24b8b70, 0xc76c51a3, 0xd192e819, 0xd6990624, 0xf40e3585, 0x106aa070,
+            0x19a4c116, 0x1e376c08, 0x2748774c, 0x34b0bcb5, 0x391c0cb3, 0x4ed8aa4a, 0x5b9cca4f, 0x682e6ff3,
+            0x748f82ee, 0x78a5636f, 0x84c87814, 0x8cc70208, 0x90befffa, 0xa4506ceb, 0xbef9a3f7, 0xc67178f2
+        };
+        std::uint32_t h[8] = { 0x6a09e667, 0xbb67ae85, 0x3c6ef372, 0xa54ff53a, 0x510e527f, 0x9b05688c, 0x1f83d9ab, 0x5be0cd19 };
+
+        // The message, a one bit, zeros, and its length in bits: a whole number of 64-byte blocks.
+        std::string padded (bytes);
+        padded += (char) 0x80;
+        while (padded.size() % 64 != 56)
+            padded += (char) 0;
+        for (int shift = 56; shift >= 0; shift -= 8)
+            padded += (char) (((std::uint64_t) bytes.size() * 8) >> shift);
+
+        const auto rotr = [] (std::uint32_t x, int n) { return (x >> n) | (x << (32 - n)); };
+
+        for (size_t block = 0; block < padded.size(); block += 64)
+        {
+            std::uint32_t w[64];
+            for (int i = 0; i < 16; ++i)
+                w[i] = (std::uint32_t) (unsigned char) padded[block + 4 * (size_t) i] << 24
+                       | (std::uint32_t) (unsigned char) padded[block + 4 * (size_t) i + 1] << 16
+                       | (std::uint32_t) (unsigned char) padded[block + 4 * (size_t) i + 2] << 8
+                       | (std::uint32_t) (unsigned char) padded[block + 4 * (size_t) i + 3];
+            for (int i = 16; i < 64; ++i)
+                w[i] = w[i - 16] + (rotr (w[i - 15], 7) ^ rotr (w[i - 15], 18) ^ (w[i - 15] >> 3)) + w[i - 7]
+                       + (rotr (w[i - 2], 17) ^ rotr (w[i - 2], 19) ^ (w[i - 2] >> 10));
+
+            std::uint32_t v[8];
+            std::copy (h, h + 8, v);
+
+            for (int i = 0; i < 64; ++i)
+            {
+                const auto t1 = v[7] + (rotr (v[4], 6) ^ rotr (v[4], 11) ^ rotr (v[4], 25)) + ((v[4] & v[5]) ^ (~v[4] & v[6])) + k[i] + w[i];
+                const auto t2 = (rotr (v[0], 2) ^ rotr (v[0], 13) ^ rotr (v[0], 22)) + ((v[0] & v[1]) ^ (v[0] & v[2]) ^ (v[1] & v[2]));
+                std::copy_backward (v, v + 7, v + 8);
+                v[4] += t1;
+                v[0] = t1 + t2;
+            }
+
+            for (int i = 0; i < 8; ++i)
+                h[i] += v[i];
+        }
+
+        std::array<unsigned char, 32> digest {};
+        for (size_t i = 0; i < 32; ++i)
+            digest[i] = (unsigned char) (h[i / 4] >> (24 - 8 * (i % 4)));
+        return digest;
+    }
+
     std::string toCppSource (std::string_view image, std::string_view sourceName, std::string_view version)
     {
         std::string source;
@@ -262,6 +322,12 @@ namespace firmware_packer
         source += "const char* const firmwareImage = reinterpret_cast<const char*> (firmwareImageBytes);\n";
         source += "const int firmwareImageSize = " + std::to_string (image.size()) + ";\n";
         source += "const char* const firmwareImageVersion = \"" + std::string (version) + "\";\n";
+
+        // Checked by the updater before it sends the image.
+        source += "const std::array<juce::uint8, 32> firmwareImageSha256 { {";
+        for (const auto byte : sha256 (image))
+            source += " " + std::to_string (byte) + ",";
+        source += " } };\n";
         return source;
     }
 } // namespace firmware_packer

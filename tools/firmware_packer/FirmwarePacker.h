@@ -1,5 +1,6 @@
 #pragma once
 
+#include <array>
 #include <cstddef>
 #include <string>
 #include <string_view>
@@ -46,10 +47,14 @@ namespace firmware_packer
     /** imageHeader(), the text unchanged, F7. Does not validate. */
     std::string packImage (std::string_view hexText);
 
-    /** A C++ source file defining firmwareImage, firmwareImageSize and
-        firmwareImageVersion (declared in firmware/DeviceMessages.h) with the bytes
-        of the packed image and the version it carries; sourceName is mentioned in
-        its opening comment. */
+    /** The SHA-256 digest of the bytes (FIPS 180-4). */
+    std::array<unsigned char, 32> sha256 (std::string_view bytes);
+
+    /** A C++ source file defining firmwareImage, firmwareImageSize,
+        firmwareImageVersion and firmwareImageSha256 (declared in
+        firmware/DeviceMessages.h) with the bytes of the packed image, the version
+        it carries and the image's digest; sourceName is mentioned in its opening
+        comment. */
     std::string toCppSource (std::string_view image, std::string_view sourceName, std::string_view version);
 
     /** The firmware version a file's name gives, as in "qb4ii-firmware-1.05.hex":

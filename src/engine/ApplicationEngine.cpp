@@ -168,8 +168,9 @@ void ApplicationEngine::noteCompany()
 {
     // Stopping the stream would leave an erased controller: a writer that joins
     // it is only noted, and the result decided by what the controller reports.
-    if (const auto writers = midiManager->findOtherWriters (state.deviceName))
-        company.mergeArray (*writers);
+    if (const auto update = firmwareUpdates.getFirst())
+        if (const auto writers = midiManager->findOtherWriters (update->getDeviceName()))
+            company.mergeArray (*writers);
 }
 
 void ApplicationEngine::awaitConfirmation()

@@ -143,16 +143,9 @@ namespace
 
         static FirmwareImage image (const Row& row)
         {
-            static const auto damaged = [] {
-                juce::MemoryBlock bytes (firmwareImage, (size_t) firmwareImageSize);
-                bytes[1000] ^= 1;
-                return bytes;
-            }();
-
-            if (row.fault != Fault::damagedImage)
-                return FirmwareImage::embedded();
-
-            return { static_cast<const char*> (damaged.getData()), (int) damaged.getSize(), firmwareImageVersion, firmwareImageSha256 };
+            static const std::string damaged = std::string (firmwareImage, (size_t) firmwareImageSize).replace (1000, 1, "!");
+            return row.fault != Fault::damagedImage ? FirmwareImage::embedded()
+                                                    : FirmwareImage (damaged.data(), (int) damaged.size(), firmwareImageVersion, firmwareImageSha256);
         }
 
         const Row& row = GetParam();
@@ -441,24 +434,16 @@ TEST_P (TransferFaultMatrix, EndsAsExpectedAndKeepsItsPromises)
         const auto completedAtMs = juce::Time::getMillisecondCounterHiRes();
         ASSERT_TRUE (pumpUntil ([&] { return ! listener.results.empty(); }, endDeadlineMs)) << "no result";
         const auto& result = listener.results.front();
+        const auto waitedMs = juce::Time::getMillisecondCounterHiRes() - completedAtMs;
         EXPECT_EQ (listener.results.size(), 1u);
         EXPECT_EQ (result.verdict, row.verdict);
-        EXPECT_EQ (result.offeredVersion, "1.05");
         EXPECT_EQ (result.waitedSeconds, row.form == Form::emergency ? 9 : 6);
         EXPECT_EQ (result.company, fault == Fault::writerJoinsMidStream ? juce::StringArray ("Mixxx") : juce::StringArray());
-        if (result.verdict == ApplicationEngine::UpdateResult::confirmed)
-        {
-            EXPECT_GE (emulator.getCounts().imagesAccepted, 1) << "confirmed without a verified image";
-        }
-        if (result.verdict == ApplicationEngine::UpdateResult::otherVersion)
-        {
-            EXPECT_EQ (result.seenVersion, 1.0);
-        }
-        // The emergency form's controller is given its longer wait.
-        if (result.verdict == ApplicationEngine::UpdateResult::notBack && row.form == Form::emergency)
-        {
-            EXPECT_GT (juce::Time::getMillisecondCounterHiRes() - completedAtMs, timing().confirmWaitMs);
-        }
+        EXPECT_TRUE (result.verdict != ApplicationEngine::UpdateResult::confirmed || emulator.getCounts().imagesAccepted >= 1)
+            << "confirmed without a verified image";
+        EXPECT_TRUE (result.verdict != ApplicationEngine::UpdateResult::otherVersion || result.seenVersion == 1.0);
+        EXPECT_TRUE (result.verdict != ApplicationEngine::UpdateResult::notBack || row.form == Form::normal || waitedMs > timing().confirmWaitMs)
+            << "the emergency form's controller was not given its longer wait";
     }
     if (slicesArrived() >= numBlocks)
     {

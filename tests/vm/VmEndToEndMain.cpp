@@ -8,8 +8,12 @@
         Waits until detection finds PORT and reads VERSION_BEFORE, runs a normal
         update at the given pacing (by default the controller's own, as the
         application uses it: FirmwareTiming's defaults), and waits
-        until it completes, the controller resets (its port goes away) and
-        detection reads VERSION_AFTER.
+        until it completes, the controller resets (its port goes away), detection
+        reads VERSION_AFTER and the engine confirms the update.
+    qb4ii_vm_e2e in-use PORT WRITER
+        Waits until detection finds PORT and reads a version; another sequencer
+        client, WRITER, is connected to write to it: the update must be refused,
+        naming WRITER.
     qb4ii_vm_e2e offline PORT INTERVAL_MS ERASE_WAIT_MS BLOCKS
         Waits until detection finds PORT and reads a version, starts a normal
         update and says "unplug now" once BLOCKS blocks are sent; the engine must
@@ -49,6 +53,7 @@
 #include <ctime>
 #include <iostream>
 #include <map>
+#include <optional>
 
 namespace
 {
@@ -126,6 +131,12 @@ namespace
             version = v;
         }
 
+        void updateResultChanged (const ApplicationEngine::UpdateResult& r) override
+        {
+            say (command, "result " + juce::String (r.verdict == ApplicationEngine::UpdateResult::confirmed ? "confirmed" : "not confirmed"));
+            result = r;
+        }
+
         void hardwareDetectedChanged (bool d) override
         {
             if (d != hardware)
@@ -149,6 +160,7 @@ namespace
         int detections = 0, losses = 0;
         juce::Array<int> errors;
         std::map<int, double> stateTimes;
+        std::optional<ApplicationEngine::UpdateResult> result;
 
     private:
         JUCE_DECLARE_NON_COPYABLE (EngineMonitor)
@@ -229,7 +241,32 @@ namespace
             return fail (command, "detection did not read version " + juce::String (after, 2) + " after the reset (read "
                                       + juce::String (monitor.version, 2) + ")");
 
-        say (command, "PASS: detected again with version " + juce::String (monitor.version, 2));
+        if (! pumpUntil ([&] { return monitor.result.has_value(); }, 30.0)
+            || monitor.result->verdict != ApplicationEngine::UpdateResult::confirmed)
+            return fail (command, "the update was not confirmed");
+
+        say (command, "PASS: detected again with version " + juce::String (monitor.version, 2) + ", confirmed "
+                          + juce::String (secondsSinceStart() - complete, 2) + " s after completion");
+        return 0;
+    }
+
+    int inUse (const juce::String& port, const juce::String& writer)
+    {
+        constexpr auto command = "in-use";
+        Chain chain (command, {});
+
+        if (! chain.waitForController (port, 0.0, 30.0))
+            return fail (command, "detection did not find \"" + port + "\" and read a version");
+
+        if (chain.engine->startUpdate() || chain.engine->getLastStartRefusal() != ApplicationEngine::controllerInUse)
+            return fail (command, "the update was not refused as the controller in use");
+
+        if (! chain.engine->getOtherWriters().contains (writer))
+            return fail (command, "the refusal named \"" + chain.engine->getOtherWriters().joinIntoString ("\", \"") + "\"");
+
+        // Nothing follows the refusal: no erase wait ends in a stream.
+        pumpUntil ([] { return false; }, 6.0);
+        say (command, "PASS: refused, naming \"" + writer + "\"");
         return 0;
     }
 
@@ -373,7 +410,7 @@ namespace
     int usage()
     {
         std::cerr << "usage: qb4ii_vm_e2e update PORT VERSION_BEFORE VERSION_AFTER [INTERVAL_MS ERASE_WAIT_MS]"
-                     " | offline PORT INTERVAL_MS ERASE_WAIT_MS BLOCKS | idle PORT SECONDS answering|silent|baseline"
+                     " | in-use PORT WRITER | offline PORT INTERVAL_MS ERASE_WAIT_MS BLOCKS | idle PORT SECONDS answering|silent|baseline"
                      " | replug PORT CYCLES WARM_UP"
                   << std::endl;
         return 2;
@@ -400,6 +437,9 @@ int main (int argc, char** argv)
 
         return update (args[1], args[2].getDoubleValue(), args[3].getDoubleValue(), timing);
     }
+
+    if (args[0] == "in-use" && args.size() == 3)
+        return inUse (args[1], args[2]);
 
     if (args[0] == "offline" && args.size() == 5)
         return offline (args[1], args[2].getIntValue(), args[3].getIntValue(), args[4].getIntValue());

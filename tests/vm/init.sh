@@ -355,6 +355,24 @@ check_e2e_update_real_pacing() {
     fi
 }
 
+# Another sequencer client connected to write to the controller: the update is
+# refused, and nothing but identity requests reaches the USB device.
+check_e2e_refused_while_another_client_writes() {
+    start_usb_emulator
+    aconnect "Midi Through:0" "Korvan QB4 II:0"
+    qb4ii_vm_e2e in-use "$port" "Midi Through" > /tmp/e2e-in-use.log 2>&1
+    e2e_status=$?
+    aconnect -d "Midi Through:0" "Korvan QB4 II:0"
+    show /tmp/e2e-in-use.log
+    stop_usb_emulator
+    if [ $e2e_status -eq 0 ] && grep -q " 0 erase requests, 0 images verified, 0 rejected or lost" /tmp/usb-emulator.log \
+        && ! grep -q "burst" /tmp/usb-emulator.log; then
+        status=PASS details="(\"Controller In Use\", nothing sent to the gadget)"
+    else
+        status=FAIL details="(updater $e2e_status; the emulator saw more than identity requests)"
+    fi
+}
+
 # A real unplug in the middle of a transfer, and the replug.
 check_e2e_unplug_mid_transfer() {
     start_usb_emulator
@@ -379,7 +397,7 @@ check_e2e_unplug_mid_transfer() {
 [ -f /etc/qb4ii-perf ] && perf_figures
 
 for check_name in identity_round_trip image_usb image_virmidi juce_control send_to_vanished_port \
-            e2e_update_real_pacing e2e_unplug_mid_transfer; do
+            e2e_refused_while_another_client_writes e2e_update_real_pacing e2e_unplug_mid_transfer; do
     run_check $check_name
 done
 

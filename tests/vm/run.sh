@@ -120,8 +120,8 @@ while read -r name; do
 done < "$kernel_dir/modules/load-order" > "$root/lib/modules/load-order"
 cp /usr/share/alsa/alsa.conf "$root/usr/share/alsa/"
 
-# The test programs, the emulator and alsa-utils' amidi.
-for p in "$programs/qb4ii_vm_host" "$programs/qb4ii_vm_device" "$programs/qb4ii_vm_e2e" "$emulator" /usr/bin/amidi; do
+# The test programs, the emulator and alsa-utils' amidi and aconnect.
+for p in "$programs/qb4ii_vm_host" "$programs/qb4ii_vm_device" "$programs/qb4ii_vm_e2e" "$emulator" /usr/bin/amidi /usr/bin/aconnect; do
     cp "$p" "$root/opt/qb4ii/"
     # The shared libraries and the dynamic loader, as ldd lists them.
     ldd "$p" | awk '/=> \// { print $3 } /^[ \t]*\/.*ld-linux/ { print $1 }' | while read -r lib; do

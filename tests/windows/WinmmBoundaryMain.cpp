@@ -190,6 +190,12 @@ namespace
             return cleanUp(), fail ("the controller was not read as 1.05 after its reset");
 
         std::cout << "detected again after the reset, version 1.05" << std::endl;
+
+        if (! testing_support::pumpUntil ([&] { return ! listener.results.empty(); }, 20000)
+            || listener.results.front().verdict != ApplicationEngine::UpdateResult::confirmed)
+            return cleanUp(), fail ("the update was not confirmed");
+
+        std::cout << "confirmed" << std::endl;
         cleanUp();
         return checkTheStream (readRecord(), (int) timing.blockSize, intervalMs);
     }

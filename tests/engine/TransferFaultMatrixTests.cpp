@@ -306,9 +306,7 @@ TEST_P (TransferFaultMatrix, EndsAsExpectedAndKeepsItsPromises)
     }
 
     else if (fault == Fault::writerBeforeStart)
-    {
         service->setOtherWriters (port, juce::StringArray ("Mixxx"));
-    }
     else if (fault == Fault::heldPortUnlisted)
     {
         service->setOtherWriters (port, std::nullopt);
@@ -353,11 +351,7 @@ TEST_P (TransferFaultMatrix, EndsAsExpectedAndKeepsItsPromises)
         ASSERT_TRUE (waitForSlices (row.bursts));
 
         if (fault == Fault::silentAfterReset)
-        {
-            ControllerEmulator::Faults silent;
-            silent.neverAnswer = true;
-            emulator.setFaults (silent);
-        }
+            emulator.setFaults ({ /* neverAnswer */ true });
         else
         {
             service->setOtherWriters (port, juce::StringArray ("Mixxx"));

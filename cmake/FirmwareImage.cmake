@@ -1,10 +1,10 @@
 # The embedded firmware image message. At build time the firmware packer checks the
 # offered Intel HEX file and wraps it (F0, manufacturer id, 00 2C 70, the text, F7);
 # a fault fails the build with FILE:LINE: error: REASON. The packed image goes into
-# qb4ii_core as a generated source defining firmwareImage, firmwareImageSize and
-# firmwareImageVersion.
+# qb4ii_firmware as a generated source defining firmwareImage, firmwareImageSize,
+# firmwareImageVersion and firmwareImageSha256.
 #
-# Included from the top-level CMakeLists.txt after qb4ii_core is defined, so the
+# Included from src/firmware/CMakeLists.txt after qb4ii_firmware is defined, so the
 # custom command lives in the same directory as the target that compiles its output.
 
 set (QB4II_FIRMWARE_HEX "${QB4II_ROOT}/resources/firmware/qb4ii-firmware-1.05.hex"
@@ -41,4 +41,4 @@ add_custom_command (
     COMMENT "Checking and packing the firmware ${QB4II_FIRMWARE_HEX}"
     VERBATIM)
 
-target_sources (qb4ii_core PRIVATE "${QB4II_FIRMWARE_CPP}")
+target_sources (qb4ii_firmware PRIVATE "${QB4II_FIRMWARE_CPP}")

@@ -1,7 +1,7 @@
 #!/usr/bin/env bash
-# Checks that the application binary contains none of the controller emulator's
-# code: the emulator is a stand-in for the hardware, for the demo, the tools and
-# the tests only.
+# Checks that the application binary contains none of the test doubles' code: the
+# in-process MIDI system, the controller emulator and its scheduler stand in for
+# the hardware, for the demo, the tools, the tests and the benchmarks only.
 #
 # Usage: scripts/check-app-symbols.sh APP_BINARY
 set -uo pipefail
@@ -15,10 +15,10 @@ if ! grep -q "MidiManager::" <<< "$symbols"; then
     exit 1
 fi
 
-found=$(grep -E "ControllerEmulator|VirtualControllerAdapter|EmulatedController|MessageThreadScheduler" <<< "$symbols")
+found=$(grep -E "ControllerEmulator|VirtualControllerAdapter|EmulatedController|TaskScheduler|MessageThreadScheduler|VirtualMidiService" <<< "$symbols")
 if [ -n "$found" ]; then
-    echo "$app contains emulator code:"
+    echo "$app contains test doubles' code:"
     head -n 20 <<< "$found"
     exit 1
 fi
-echo "$app: no emulator symbol among $(wc -l <<< "$symbols") defined symbols"
+echo "$app: no test double's symbol among $(wc -l <<< "$symbols") defined symbols"

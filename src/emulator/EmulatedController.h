@@ -2,7 +2,7 @@
 
 #include "emulator/ControllerEmulator.h"
 #include "emulator/VirtualControllerAdapter.h"
-#include "midi/VirtualMidiService.h"
+#include "emulator/VirtualMidiService.h"
 
 #include <memory>
 

@@ -1,7 +1,7 @@
 #pragma once
 
 #include "emulator/ControllerEmulator.h"
-#include "midi/VirtualMidiService.h"
+#include "emulator/VirtualMidiService.h"
 
 #include <memory>
 

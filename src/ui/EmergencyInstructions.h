@@ -3,6 +3,5 @@
 #include <juce_core/juce_core.h>
 
 /** What the user must do by hand before an emergency update, four numbered lines.
-    Asked as the question before such an update starts; defined with the main
-    window's code. */
+    Asked as the question before such an update starts. */
 extern const juce::String emergencyInstructions;

@@ -6,7 +6,7 @@
 
 #include "EmulatorOptions.h"
 #include "EmulatorSession.h"
-#include "LoopScheduler.h"
+#include "emulator/TaskScheduler.h"
 #include "firmware/DeviceMessages.h"
 
 #include <gtest/gtest.h>
@@ -134,7 +134,7 @@ TEST (StandaloneEmulatorOptions, ReadsTheFlagsAndRejectsMistakes)
 
 TEST (StandaloneEmulatorLoop, RunsDueTasksInOrderAndKeepsLaterOnes)
 {
-    LoopScheduler scheduler;
+    TaskScheduler scheduler (TaskScheduler::steadyClockMs);
     juce::StringArray ran;
 
     EXPECT_EQ (scheduler.getMsUntilNextTask(), -1);

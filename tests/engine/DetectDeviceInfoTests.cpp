@@ -3,7 +3,7 @@
 #include "engine/DetectDeviceInfo.h"
 #include "firmware/DeviceMessages.h"
 #include "firmware/DevicePortNames.h"
-#include "midi/VirtualMidiService.h"
+#include "emulator/VirtualMidiService.h"
 #include "support/RecordingEngineListener.h"
 #include "support/TestHelpers.h"
 

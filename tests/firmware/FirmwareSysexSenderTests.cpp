@@ -1,6 +1,6 @@
 #include "firmware/DeviceMessages.h"
 #include "firmware/FirmwareSysexSender.h"
-#include "midi/VirtualMidiService.h"
+#include "emulator/VirtualMidiService.h"
 #include "support/TestHelpers.h"
 
 #include <gtest/gtest.h>

@@ -5,6 +5,7 @@
 // message loop, and stopping the run when an invariant breaks.
 
 #include "emulator/ControllerEmulator.h"
+#include "emulator/TaskScheduler.h"
 #include "engine/PortUpdateLock.h"
 
 #include <juce_events/juce_events.h>
@@ -12,7 +13,6 @@
 #include <cstdint>
 #include <cstdio>
 #include <cstdlib>
-#include <map>
 
 /** The entry point libFuzzer calls with each input; every target defines it. */
 extern "C" int LLVMFuzzerTestOneInput (const uint8_t* data, size_t size);
@@ -55,30 +55,24 @@ namespace fuzzing
     }
 
     /** Runs the emulator's timed events on a clock that only moves when told. */
-    class StepScheduler final : public ControllerEmulator::Scheduler
+    class StepScheduler final : public TaskScheduler
     {
     public:
-        double getTimeMs() override { return now; }
-
-        void schedule (int delayMs, std::function<void()> task) override
+        StepScheduler()
+            : TaskScheduler ([this] { return now; })
         {
-            tasks.emplace (std::make_pair (now + std::max (0, delayMs), next++), std::move (task));
         }
 
-        void cancelAll() override { tasks.clear(); }
-
-        /** Moves the clock on, running every task that falls due, in order. */
+        /** Moves the clock on, running every task that falls due, in order, each
+            at its own time. */
         void advance (double ms)
         {
             const double until = now + ms;
 
-            while (! tasks.empty() && tasks.begin()->first.first <= until)
+            while (auto task = takeNextDue (until))
             {
-                auto it = tasks.begin();
-                now = std::max (now, it->first.first);
-                auto task = std::move (it->second);
-                tasks.erase (it);
-                task();
+                now = std::max (now, task->dueMs);
+                task->run();
             }
 
             now = until;
@@ -86,8 +80,6 @@ namespace fuzzing
 
     private:
         double now = 0.0;
-        long next = 0;
-        std::map<std::pair<double, long>, std::function<void()>> tasks;
     };
 
     /** The message manager, made once for the whole run on the fuzzer's thread,

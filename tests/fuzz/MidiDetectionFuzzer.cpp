@@ -7,7 +7,7 @@
 #include "engine/ApplicationEngine.h"
 #include "firmware/DeviceMessages.h"
 #include "firmware/DevicePortNames.h"
-#include "midi/VirtualMidiService.h"
+#include "emulator/VirtualMidiService.h"
 #include "FuzzSupport.h"
 
 #include <set>

@@ -1,5 +1,5 @@
 #include "midi/MidiManager.h"
-#include "midi/VirtualMidiService.h"
+#include "emulator/VirtualMidiService.h"
 #include "support/TestHelpers.h"
 
 #include <gtest/gtest.h>

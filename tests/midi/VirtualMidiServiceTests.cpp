@@ -1,4 +1,4 @@
-#include "midi/VirtualMidiService.h"
+#include "emulator/VirtualMidiService.h"
 #include "support/TestHelpers.h"
 
 #include <gtest/gtest.h>

@@ -1,5 +1,5 @@
 #include "app/MainWindow.h"
-#include "midi/VirtualMidiService.h"
+#include "emulator/VirtualMidiService.h"
 #include "support/UpdaterRig.h"
 #include "ui/MainWindowComponentTestSupport.h"
 

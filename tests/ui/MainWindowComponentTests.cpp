@@ -1,5 +1,5 @@
 #include "ui/EmergencyInstructions.h"
-#include "midi/VirtualMidiService.h"
+#include "emulator/VirtualMidiService.h"
 #include "support/RecordingEngineListener.h"
 #include "support/UpdaterRig.h"
 #include "ui/MainWindowComponentTestSupport.h"

@@ -13,7 +13,7 @@ EmulatorSession::EmulatorSession (const EmulatorOptions& o, std::unique_ptr<Emul
     : options (o)
     , transport (std::move (t))
 {
-    auto loopScheduler = std::make_unique<LoopScheduler>();
+    auto loopScheduler = std::make_unique<TaskScheduler> (TaskScheduler::steadyClockMs);
     scheduler = loopScheduler.get();
     startMs = scheduler->getTimeMs();
     emulator = std::make_unique<ControllerEmulator> (options.config, std::move (loopScheduler));

@@ -2,7 +2,7 @@
 
 #include "EmulatorOptions.h"
 #include "EmulatorTransport.h"
-#include "LoopScheduler.h"
+#include "emulator/TaskScheduler.h"
 
 #include <functional>
 #include <memory>
@@ -40,7 +40,7 @@ private:
 
     const EmulatorOptions options;
     std::unique_ptr<EmulatorTransport> transport;
-    LoopScheduler* scheduler = nullptr; // owned by the emulator
+    TaskScheduler* scheduler = nullptr; // owned by the emulator
     std::unique_ptr<ControllerEmulator> emulator;
 
     double startMs = 0.0;

@@ -1,4 +1,4 @@
-#include "midi/VirtualMidiService.h"
+#include "emulator/VirtualMidiService.h"
 
 //==============================================================================
 class VirtualMidiService::VirtualInput final : public MidiService::Input

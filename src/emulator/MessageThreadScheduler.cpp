@@ -28,8 +28,9 @@ void MessageThreadScheduler::timerCallback()
     stopTimer();
 
     // The timer counts whole milliseconds: a task less than half a millisecond
-    // from its due time is due.
-    runDueTasks (0.5);
+    // from its due time is due. Tasks scheduled meanwhile wait for the next tick:
+    // a storm of them from another thread must not keep the message thread here.
+    runDueTasks (0.5, Batch::waitingAtTheCall);
     startTimerForNextTask();
 }
 

@@ -1,8 +1,8 @@
 #include "emulator/TaskScheduler.h"
 
-#include <algorithm>
 #include <chrono>
 #include <cmath>
+#include <limits>
 
 TaskScheduler::TaskScheduler (Clock c)
     : clock (std::move (c))
@@ -28,7 +28,7 @@ void TaskScheduler::schedule (int delayMs, std::function<void()> task)
 
     {
         const std::lock_guard<std::mutex> sl (lock);
-        tasks.push_back ({ due, nextOrder++, std::move (task) });
+        tasks.emplace (std::make_pair (due, nextOrder++), std::move (task));
     }
 
     taskScheduled();
@@ -42,25 +42,39 @@ void TaskScheduler::cancelAll()
 
 std::optional<TaskScheduler::Task> TaskScheduler::takeNextDue (double byMs)
 {
-    const std::lock_guard<std::mutex> sl (lock);
-
-    const auto first = std::min_element (tasks.begin(), tasks.end(), [] (const Entry& a, const Entry& b) {
-        return a.dueMs != b.dueMs ? a.dueMs < b.dueMs : a.order < b.order;
-    });
-
-    if (first == tasks.end() || first->dueMs > byMs)
-        return std::nullopt;
-
-    Task next { first->dueMs, std::move (first->run) };
-    tasks.erase (first);
-    return next;
+    return takeNextDue (byMs, std::numeric_limits<juce::uint64>::max());
 }
 
-int TaskScheduler::runDueTasks (double toleranceMs)
+std::optional<TaskScheduler::Task> TaskScheduler::takeNextDue (double byMs, juce::uint64 scheduledBefore)
 {
+    const std::lock_guard<std::mutex> sl (lock);
+
+    // The first task scheduled before the mark; with a mark, later ones wait.
+    auto next = tasks.begin();
+    while (next != tasks.end() && next->first.first <= byMs && next->first.second >= scheduledBefore)
+        ++next;
+
+    if (next == tasks.end() || next->first.first > byMs)
+        return std::nullopt;
+
+    Task task { next->first.first, std::move (next->second) };
+    tasks.erase (next);
+    return task;
+}
+
+int TaskScheduler::runDueTasks (double toleranceMs, Batch batch)
+{
+    juce::uint64 scheduledBefore = std::numeric_limits<juce::uint64>::max();
+
+    if (batch == Batch::waitingAtTheCall)
+    {
+        const std::lock_guard<std::mutex> sl (lock);
+        scheduledBefore = nextOrder;
+    }
+
     int ran = 0;
 
-    while (auto task = takeNextDue (getTimeMs() + toleranceMs))
+    while (auto task = takeNextDue (getTimeMs() + toleranceMs, scheduledBefore))
     {
         task->run();
         ++ran;
@@ -79,7 +93,7 @@ int TaskScheduler::getMsUntilNextTask()
         if (tasks.empty())
             return -1;
 
-        next = std::min_element (tasks.begin(), tasks.end(), [] (const Entry& a, const Entry& b) { return a.dueMs < b.dueMs; })->dueMs;
+        next = tasks.begin()->first.first;
     }
 
     return juce::jmax (0, (int) std::ceil (next - getTimeMs()));

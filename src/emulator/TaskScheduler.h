@@ -3,9 +3,10 @@
 #include "emulator/ControllerEmulator.h"
 
 #include <functional>
+#include <map>
 #include <mutex>
 #include <optional>
-#include <vector>
+#include <utility>
 
 /**
     Runs a ControllerEmulator's timed events: one queue of tasks in order of their
@@ -47,9 +48,15 @@ public:
     /** Removes and returns the next task if it is due by this time. Any thread. */
     std::optional<Task> takeNextDue (double byMs);
 
-    /** Runs every task due by the clock's time plus the tolerance, tasks they
-        schedule that are due by then included. Returns how many ran. */
-    int runDueTasks (double toleranceMs = 0.0);
+    enum class Batch
+    {
+        untilNoneDue,     ///< tasks scheduled while the batch runs join it when due
+        waitingAtTheCall, ///< only the tasks already waiting: a loop with other work gets back to it
+    };
+
+    /** Runs the tasks due by the clock's time plus the tolerance, in order.
+        Returns how many ran. */
+    int runDueTasks (double toleranceMs = 0.0, Batch batch = Batch::untilNoneDue);
 
     /** Milliseconds until the next task is due, rounded up; 0 when one is due;
         -1 when there is none. Any thread. */
@@ -60,16 +67,11 @@ protected:
     virtual void taskScheduled() {}
 
 private:
-    struct Entry
-    {
-        double dueMs;
-        juce::uint64 order;
-        std::function<void()> run;
-    };
+    std::optional<Task> takeNextDue (double byMs, juce::uint64 scheduledBefore);
 
     const Clock clock;
     std::mutex lock;
-    std::vector<Entry> tasks;
+    std::map<std::pair<double, juce::uint64>, std::function<void()>> tasks; // by due time, then order scheduled
     juce::uint64 nextOrder = 0;
 
     JUCE_DECLARE_NON_COPYABLE_WITH_LEAK_DETECTOR (TaskScheduler)

@@ -12,7 +12,7 @@
 set -euo pipefail
 source "$(dirname "$0")/common.sh"
 
-targets="${1:-all}"
+targets="${1:-}" # empty: everything
 toolchain="$QB4II_ROOT/cmake/toolchains/x86_64-w64-mingw32.cmake"
 deps="$QB4II_ROOT/build/windows-deps"
 prefix="$deps/prefix"
@@ -72,11 +72,7 @@ if [ ! -f "$prefix/.ready" ]; then
 fi
 
 # The firmware packer runs at build time: built for this machine.
-build "$QB4II_ROOT/build/release" qb4ii_firmware_packer -DCMAKE_BUILD_TYPE=Release
-host_packer="$QB4II_ROOT/build/release/tools/firmware_packer/qb4ii_firmware_packer"
+build release qb4ii_firmware_packer
 
-# Debian's JUCE package, which the cross build's search paths do not cover.
-juce_dir=$(ls -d /usr/lib/*/cmake/JUCE-* | head -n 1)
-
-build "$QB4II_ROOT/build/windows" "$targets" -DCMAKE_TOOLCHAIN_FILE="$toolchain" -DCMAKE_BUILD_TYPE=Release \
-    -DQB4II_WINDOWS_PREFIX="$prefix" -DZLIB_USE_STATIC_LIBS=ON -DJUCE_DIR="$juce_dir" -DQB4II_HOST_FIRMWARE_PACKER="$host_packer" -DQB4II_BUILD_BENCH=OFF
+# The windows preset finds the cross-built libraries and the packer there.
+build windows "$targets"

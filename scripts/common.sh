@@ -3,8 +3,8 @@
 
 QB4II_ROOT="$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)"
 
-# The Debian packages the build and the headless tests need.
-QB4II_PACKAGES=(cmake g++ make pkg-config juce-modules-source libgtest-dev libasound2-dev libsystemd-dev
+# The Debian packages the builds (clang for the ASan one) and the headless tests need.
+QB4II_PACKAGES=(cmake ninja-build g++ make clang libclang-rt-14-dev pkg-config juce-modules-source libgtest-dev libasound2-dev libsystemd-dev
                 libx11-dev xvfb xauth fontconfig-config clang-format
                 dbus-daemon dbus-bin python3-dbusmock)
 
@@ -31,21 +31,26 @@ install_packages() {
         || die "could not install: ${missing[*]}"
 }
 
-# build DIR TARGETS [CMAKE ARGS...]: configures when the directory is new or the
-# arguments changed, then builds TARGETS ('all' for everything; several separated by
-# spaces) incrementally.
+# build PRESET [TARGETS] [CMAKE ARGS...]: configures build/PRESET with that preset of
+# CMakePresets.json when it is new or the presets or arguments changed, then builds
+# the preset's targets, or TARGETS (several separated by spaces), incrementally.
 build() {
-    local dir="$1" targets
-    read -r -a targets <<< "$2"
-    shift 2
+    local preset="$1" targets=() dir
+    [ -n "${2:-}" ] && read -r -a targets <<< "$2"
+    shift $(($# < 2 ? $# : 2))
+    dir="$QB4II_ROOT/build/$preset"
     local launcher=()
     command -v ccache >/dev/null && launcher=(-DCMAKE_CXX_COMPILER_LAUNCHER=ccache -DCMAKE_C_COMPILER_LAUNCHER=ccache)
     local args=("${launcher[@]}" "$@")
+    local stamp
+    stamp="$(md5sum < "$QB4II_ROOT/CMakePresets.json" | cut -d' ' -f1) ${args[*]}"
     # A failed configuration leaves a cache but no build files: configure again then.
-    if [ ! -f "$dir/Makefile" ] || [ "$(cat "$dir/.qb4ii-configured" 2>/dev/null)" != "${args[*]}" ]; then
+    if [ ! -f "$dir/build.ninja" ] || [ "$(cat "$dir/.qb4ii-configured" 2>/dev/null)" != "$stamp" ]; then
         rm -f "$dir/.qb4ii-configured"
-        cmake -S "$QB4II_ROOT" -B "$dir" "${args[@]}" || die "CMake configuration failed in $dir"
-        echo "${args[*]}" > "$dir/.qb4ii-configured"
+        (cd "$QB4II_ROOT" && cmake --preset "$preset" "${args[@]}") || die "CMake configuration failed in $dir"
+        echo "$stamp" > "$dir/.qb4ii-configured"
     fi
-    cmake --build "$dir" --target "${targets[@]}" --parallel "$(nproc)" || die "build failed in $dir"
+    local target_args=()
+    [ ${#targets[@]} -gt 0 ] && target_args=(--target "${targets[@]}")
+    (cd "$QB4II_ROOT" && cmake --build --preset "$preset" "${target_args[@]}" --parallel "$(nproc)") || die "build failed in $dir"
 }

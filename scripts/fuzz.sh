@@ -1,26 +1,24 @@
 #!/usr/bin/env bash
 # The fuzz targets of tests/fuzz, built with clang, ASan, UBSan and libFuzzer in
-# build/fuzz, and run for a while each, as many at once as there are cores.
+# the ASan build (build/asan, the asan preset, which builds the suite beside them),
+# and run for a while each, as many at once as there are cores.
 #
 # Usage: scripts/fuzz.sh build
 #        scripts/fuzz.sh run [SECONDS_EACH]     (default 50)
 #
-# Each target keeps its corpus in build/fuzz/corpus/NAME, so a later run goes on
+# Each target keeps its corpus in build/asan/corpus/NAME, so a later run goes on
 # from where the last one stopped; an input that breaks something is saved in
-# build/fuzz/crashes/ and the run fails. A line per target reports executions,
+# build/asan/crashes/ and the run fails. A line per target reports executions,
 # coverage (edges, features) and crashes.
 set -uo pipefail
 source "$(dirname "$0")/common.sh"
 
-dir="$QB4II_ROOT/build/fuzz"
+dir="$QB4II_ROOT/build/asan"
 targets=(IdentityReplyFuzzer IntelHexFuzzer EmulatorFuzzer MidiDetectionFuzzer EngineStatefulFuzzer)
 
 build_fuzzers() {
-    install_packages "${QB4II_PACKAGES[@]}" clang libclang-rt-14-dev
-    build "$dir" qb4ii_fuzzers -DCMAKE_C_COMPILER=clang -DCMAKE_CXX_COMPILER=clang++ \
-        -DCMAKE_BUILD_TYPE=RelWithDebInfo "-DCMAKE_CXX_FLAGS_RELWITHDEBINFO=-O1 -g1 -DNDEBUG" \
-        "-DCMAKE_C_FLAGS_RELWITHDEBINFO=-O1 -g1 -DNDEBUG" -DQB4II_SANITIZER=fuzz \
-        -DQB4II_BUILD_TESTS=OFF -DQB4II_BUILD_TOOLS=OFF -DQB4II_BUILD_BENCH=OFF
+    install_packages "${QB4II_PACKAGES[@]}"
+    build asan
 }
 
 # Starting points: a valid identity reply, and the offered firmware's HEX text.

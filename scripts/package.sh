@@ -21,7 +21,7 @@ install_packages "${QB4II_PACKAGES[@]}" "${packaging_packages[@]}"
 dir="$QB4II_ROOT/build/release"
 targets=(qb4ii_app qb4ii_package_files)
 [ $check -eq 1 ] && targets+=(qb4ii_app_smoke_test)
-build "$dir" "${targets[*]}" -DCMAKE_BUILD_TYPE=Release
+build release "${targets[*]}"
 
 rm -f "$dir"/qb4ii-firmware-updater_*.deb
 (cd "$dir" && cpack -G DEB > "$dir/cpack.log" 2>&1) || { cat "$dir/cpack.log"; die "cpack failed"; }

@@ -12,7 +12,7 @@ if [ "${1:-}" = "--real" ]; then
 fi
 
 install_packages "${QB4II_PACKAGES[@]}"
-build "$QB4II_ROOT/build/release" "$target" -DCMAKE_BUILD_TYPE=Release
+build release "$target"
 
 app="$QB4II_ROOT/build/release/${target}_artefacts/Release/$product"
 [ -x "$app" ] || die "the build did not produce $app"

@@ -2,12 +2,14 @@
 # Builds and runs the whole test suite headless, in stages: the Release suite, the
 # Debian package and its checks (scripts/package.sh --check), the MIDI checks on a
 # real Linux MIDI stack in a small VM (tests/vm/run.sh, a few minutes), the same
-# suite under ASan+UBSan, the concurrency stress tests under TSan, the fuzz
-# targets for 50 s each (scripts/fuzz.sh), and the Windows programs cross-built
-# with MinGW-w64 with their suite under Wine (scripts/test-windows.sh). Every stage
-# runs even when an earlier one failed (a stage whose build failed is not run);
-# the run ends with a table of stage, result and wall time, and exits non-zero
-# when any stage failed.
+# suite under ASan+UBSan and the fuzz targets for 50 s each (one clang build of
+# both, scripts/fuzz.sh), the Windows programs cross-built with MinGW-w64 with
+# their suite under Wine (scripts/test-windows.sh), and the concurrency stress
+# tests under TSan. The builds are the presets of CMakePresets.json. The two
+# stages that mostly wait, the VM and Wine, run beside a build. Every stage runs
+# even when an earlier one failed (a stage whose build failed is not run); the run
+# ends with a table of stage, result and wall time, and exits non-zero when any
+# stage failed.
 #
 # Usage: scripts/test.sh [--quick]   (--quick: the Release suite only)
 # Set QB4II_SKIP_VM=1 to leave out the VM checks.
@@ -83,39 +85,24 @@ report() {
     return $failed
 }
 
+# run_suite PRESET: the test preset's suite, headless.
 run_suite() {
-    local dir="$1" filter="$2"
-    local args=(--test-dir "$dir" --output-on-failure --no-tests=error --parallel "$(nproc)")
-    [ -n "$filter" ] && args+=(-R "$filter")
     # Alert windows need a display; everything else runs without one.
-    xvfb-run -a -s "-screen 0 1280x1024x24" ctest "${args[@]}"
-}
-
-# Sanitizer builds: optimised lightly, with line tables for the reports' stacks.
-sanitizer_flags=(-DCMAKE_BUILD_TYPE=RelWithDebInfo "-DCMAKE_CXX_FLAGS_RELWITHDEBINFO=-O1 -g1 -DNDEBUG"
-                 "-DCMAKE_C_FLAGS_RELWITHDEBINFO=-O1 -g1 -DNDEBUG" -DQB4II_BUILD_BENCH=OFF)
-
-asan_suite() {
-    ASAN_OPTIONS=detect_leaks=1 UBSAN_OPTIONS=print_stacktrace=1:halt_on_error=1 run_suite "$QB4II_ROOT/build/asan" ""
-}
-
-tsan_stress() {
-    TSAN_OPTIONS="halt_on_error=1 second_deadlock_stack=1 suppressions=$QB4II_ROOT/tests/tsan.supp" \
-        run_suite "$QB4II_ROOT/build/tsan" "Stress"
+    (cd "$QB4II_ROOT" && xvfb-run -a -s "-screen 0 1280x1024x24" ctest --preset "$1" --parallel "$(nproc)")
 }
 
 if stage packages install_packages "${QB4II_PACKAGES[@]}"; then
     # The Release build is everything: the suite, the app smoke tests, the VM programs
     # and the standalone emulator, and the benchmarks so that they keep compiling.
-    if stage release-build build "$QB4II_ROOT/build/release" all -DCMAKE_BUILD_TYPE=Release; then
-        stage release-suite run_suite "$QB4II_ROOT/build/release" ""
+    if stage release-build build release; then
+        stage release-suite run_suite release
         # The Debian package, from the same build, and its checks.
         [ $quick -eq 1 ] || stage package "$QB4II_ROOT/scripts/package.sh" --check
         if [ $quick -eq 1 ] || [ "${QB4II_SKIP_VM:-0}" = 1 ]; then
             echo "Skipping the VM MIDI checks (--quick or QB4II_SKIP_VM=1)"
         else
-            # The VM keeps one core busy for several minutes, mostly waiting out the
-            # controller's real pacing: the sanitizer stages run meanwhile.
+            # The VM mostly waits out the controller's real pacing, for several
+            # minutes: the ASan build runs meanwhile.
             start_stage_in_background vm-checks "$QB4II_ROOT/tests/vm/run.sh" "$QB4II_ROOT/build/release"
         fi
     else
@@ -123,27 +110,30 @@ if stage packages install_packages "${QB4II_PACKAGES[@]}"; then
     fi
 
     if [ $quick -eq 0 ]; then
-        # Only what the suite runs: the tests, and the app and demo for their smoke tests.
-        if stage asan-build build "$QB4II_ROOT/build/asan" "qb4ii_tests qb4ii_logind_tests qb4ii_app qb4ii_demo qb4ii_app_smoke_test" \
-            "${sanitizer_flags[@]}" -DQB4II_SANITIZER=asan; then
-            stage asan-suite asan_suite
+        # One clang build for ASan+UBSan: what the suite runs (the tests, and the app
+        # and demo for their smoke tests) and the fuzz targets.
+        if stage asan-build "$QB4II_ROOT/scripts/fuzz.sh" build; then
+            stage asan-suite run_suite asan
+            stage fuzz-run "$QB4II_ROOT/scripts/fuzz.sh" run 50
         else
             not_run asan-suite "build failed"
+            not_run fuzz-run "build failed"
+        fi
+        join_background_stage
+
+        # The Windows suite under Wine is mostly waiting too: it runs beside the
+        # TSan build.
+        if stage windows-build "$QB4II_ROOT/scripts/build-windows.sh"; then
+            start_stage_in_background windows "$QB4II_ROOT/scripts/test-windows.sh"
+        else
+            not_run windows "build failed"
         fi
 
-        if stage tsan-build build "$QB4II_ROOT/build/tsan" qb4ii_tests "${sanitizer_flags[@]}" -DQB4II_SANITIZER=tsan; then
-            stage tsan-stress tsan_stress
+        if stage tsan-build build tsan; then
+            stage tsan-stress run_suite tsan
         else
             not_run tsan-stress "build failed"
         fi
-
-        if stage fuzz-build "$QB4II_ROOT/scripts/fuzz.sh" build; then
-            stage fuzz-run "$QB4II_ROOT/scripts/fuzz.sh" run 50
-        else
-            not_run fuzz-run "build failed"
-        fi
-
-        stage windows "$QB4II_ROOT/scripts/test-windows.sh"
     fi
 fi
 

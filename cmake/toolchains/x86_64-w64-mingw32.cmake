@@ -17,3 +17,12 @@ set (CMAKE_FIND_ROOT_PATH_MODE_PROGRAM NEVER)
 set (CMAKE_FIND_ROOT_PATH_MODE_LIBRARY ONLY)
 set (CMAKE_FIND_ROOT_PATH_MODE_INCLUDE ONLY)
 set (CMAKE_FIND_ROOT_PATH_MODE_PACKAGE BOTH)
+
+# Debian's JUCE package, which the cross build's search paths do not cover.
+if (NOT JUCE_DIR)
+    file (GLOB QB4II_HOST_JUCE_DIRS /usr/lib/*/cmake/JUCE-*)
+    if (QB4II_HOST_JUCE_DIRS)
+        list (GET QB4II_HOST_JUCE_DIRS 0 QB4II_HOST_JUCE_DIR)
+        set (JUCE_DIR "${QB4II_HOST_JUCE_DIR}" CACHE PATH "Debian's JUCE CMake package")
+    endif()
+endif()

@@ -43,7 +43,7 @@ bool LogindSleepInhibitor::acquire()
 
     sd_bus_set_method_call_timeout (bus, callTimeoutMicroseconds);
 
-    sd_bus_error error = SD_BUS_ERROR_NULL;
+    sd_bus_error error {}; // SD_BUS_ERROR_NULL, without its C99 compound literal
     sd_bus_message* reply = nullptr;
     int r = sd_bus_call_method (bus, "org.freedesktop.login1", "/org/freedesktop/login1",
                                 "org.freedesktop.login1.Manager", "Inhibit", &error, &reply,

@@ -3,13 +3,13 @@
 ApplicationEngine::UpdateConfirmation::UpdateConfirmation (DetectDeviceInfo& d,
                                                            const EngineState& s,
                                                            UpdateResult written,
-                                                           const FirmwareTiming& timing,
+                                                           const FirmwareTiming& t,
                                                            Verdict verdict)
     : detection (d)
     , state (s)
     , result (std::move (written))
-    , waitMs (result.emergency ? timing.emergencyConfirmWaitMs : timing.confirmWaitMs)
-    , askAfterMs (timing.askAfterCompletionMs)
+    , waitMs (result.emergency ? t.emergencyConfirmWaitMs : t.confirmWaitMs)
+    , askAfterMs (t.askAfterCompletionMs)
     , requestsBefore (d.getRequestsSent())
     , startedAtMs (juce::Time::getMillisecondCounterHiRes())
     , onVerdict (std::move (verdict))

@@ -30,7 +30,7 @@ namespace
         std::vector<Inhibitor> result;
         sd_bus* bus = nullptr;
         sd_bus_message* reply = nullptr;
-        sd_bus_error error = SD_BUS_ERROR_NULL;
+        sd_bus_error error {}; // SD_BUS_ERROR_NULL, without its C99 compound literal
 
         if (sd_bus_open_system (&bus) >= 0
             && sd_bus_call_method (bus, "org.freedesktop.login1", "/org/freedesktop/login1",

@@ -2,7 +2,7 @@
 
 #include "app/MainWindow.h"
 #include "app/QuitGuard.h"
-#include "app/QuitSignals.h"
+#include "engine/QuitSignals.h"
 #include "app/X11EventQueueWatch.h"
 #include "engine/ApplicationEngine.h"
 #include "midi/MidiManager.h"

@@ -43,6 +43,11 @@ void ApplicationEngine::setEmergencyMode (bool shouldBeOn)
     state.emergencyMode = shouldBeOn;
 }
 
+void ApplicationEngine::setPortChoice (const juce::String& portName)
+{
+    detectDeviceInfo->setPortChoice (portName);
+}
+
 void ApplicationEngine::setSleepInhibitor (std::unique_ptr<SleepInhibitor> inhibitor)
 {
     if (sleepInhibitor != nullptr && isUpdating())

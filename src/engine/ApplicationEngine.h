@@ -244,6 +244,11 @@ public:
     /** Selects the emergency form of the next update. Message thread. */
     void setEmergencyMode (bool shouldBeOn);
 
+    /** Makes detection consider only the controller port of exactly this name;
+        empty (the default): any controller port, the last one listed. Message
+        thread. */
+    void setPortChoice (const juce::String& portName);
+
     /** True while an update is erasing or sending. Message thread. */
     bool isUpdating() const;
 

@@ -28,9 +28,9 @@ void ApplicationEngine::DetectDeviceInfo::scanForDevice()
 {
     juce::String found;
 
-    // The last controller port in the system's list wins.
+    // The last controller port in the system's list wins, or the one chosen.
     for (const auto& name : midiManager->getOutputDeviceNames())
-        if (isControllerPortName (name))
+        if (isControllerPortName (name) && (portChoice.isEmpty() || name == portChoice))
             found = name;
 
     state->hardwareDetected = found.isNotEmpty();

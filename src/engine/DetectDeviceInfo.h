@@ -43,6 +43,10 @@ public:
     /** Polls again, keeping what is known, if it is not polling. Message thread. */
     void resumePolling();
 
+    /** Only this controller port counts from the next pass on; empty: any.
+        Message thread. */
+    void setPortChoice (const juce::String& portName) { portChoice = portName; }
+
     /** How many identity requests have been sent so far. Message thread. */
     int getRequestsSent() const noexcept { return requestsSent.load(); }
 
@@ -70,6 +74,7 @@ private:
     Updater* const updater;
     EngineState* const state;
     const int unansweredHintMs;
+    juce::String portChoice;
 
     std::atomic<int> requestsSent { 0 };
     std::atomic<int> requestsAnswered { 0 }; // requestsSent when the last valid reply was read

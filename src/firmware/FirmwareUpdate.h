@@ -55,6 +55,9 @@ public:
     /** The message sent alone before the blocks; empty for an emergency update. */
     juce::Array<char> getEraseRequest() const { return eraseRequest; }
 
+    /** numBlocks for this many bytes in blocks of blockSize (0 when blockSize is 0). */
+    static unsigned numBlocksFor (unsigned size, unsigned blockSize) noexcept;
+
 private:
     const juce::Array<char> data;
     const juce::Array<char> eraseRequest;
@@ -63,8 +66,6 @@ private:
     const int blockInterval;
     const unsigned numBlocks;
 
-    /** numBlocks for this many bytes in blocks of blockSize (0 when blockSize is 0). */
-    static unsigned numBlocksFor (unsigned size, unsigned blockSize) noexcept;
     static juce::Array<char> copyBytes (const char* bytes, int size);
 
     JUCE_DECLARE_NON_COPYABLE_WITH_LEAK_DETECTOR (FirmwareUpdate)

@@ -1,6 +1,6 @@
 #include "ui/MainWindowComponent.h"
 
-#include "ui/EmergencyInstructions.h"
+#include "firmware/EmergencyInstructions.h"
 #include "ui/Pictures.h"
 
 namespace
@@ -212,7 +212,7 @@ void MainWindowComponent::updateStateChanged (int state)
     if (state == ApplicationEngine::complete)
     {
         alerts->showNotice ("Firmware Update Complete",
-                            emergencySelected ? "Press the blinking CUE button on the right deck to reset your QB4 II"
+                            emergencySelected ? emergencyResetInstruction
                                               : "Your QB4 II will reset itself when ready to be used.");
         progressValue = 1.0;
         updateButton->setEnabled (true);

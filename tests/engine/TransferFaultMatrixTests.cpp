@@ -12,7 +12,7 @@
 //   - an update refused at the start sends nothing and claims nothing.
 
 #include "app/QuitGuard.h"
-#include "app/QuitSignals.h"
+#include "engine/QuitSignals.h"
 #include "firmware/DeviceMessages.h"
 #include "firmware/DevicePortNames.h"
 #include "support/RecordingEngineListener.h"

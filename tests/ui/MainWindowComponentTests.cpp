@@ -1,4 +1,4 @@
-#include "ui/EmergencyInstructions.h"
+#include "firmware/EmergencyInstructions.h"
 #include "emulator/VirtualMidiService.h"
 #include "support/RecordingEngineListener.h"
 #include "support/UpdaterRig.h"

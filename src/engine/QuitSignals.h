@@ -6,11 +6,12 @@
 /**
     Turns the signals that ask a program to end, SIGINT (Ctrl+C in a terminal) and
     SIGTERM (logout, kill), into a call on the message thread, so that they reach
-    the same quit guard as the window's close button instead of ending the
-    program in the middle of an update.
+    the program's own rule for ending (the window's quit guard, the terminal
+    updater's interruption rule) instead of ending it in the middle of an update.
 
-    The handlers only write a byte to a pipe; the message loop reads it. Linux
-    only: elsewhere nothing is installed. One instance at a time; create and
+    The handlers only write a byte to a pipe; the message loop reads it. On
+    Windows, a console program's Ctrl+C and Ctrl+Break are taken the same way
+    (posted to the message thread). Elsewhere nothing is installed. One instance at a time; create and
     destroy it on the message thread, once the message manager exists. The
     handlers in place before are restored on destruction.
 */

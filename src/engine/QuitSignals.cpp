@@ -1,6 +1,8 @@
-#include "app/QuitSignals.h"
+#include "engine/QuitSignals.h"
 
 #include <juce_events/juce_events.h>
+
+#include <atomic>
 
 #if JUCE_LINUX
 #include <csignal>
@@ -76,6 +78,49 @@ QuitSignals::~QuitSignals()
     juce::LinuxEventLoop::unregisterFdCallback (pimpl->fds[0]);
     ::close (pimpl->fds[0]);
     ::close (pimpl->fds[1]);
+}
+
+#elif JUCE_WINDOWS
+#include <windows.h>
+
+namespace
+{
+    // The callback of the instance installed; null while none is.
+    std::atomic<const std::function<void()>*> consoleCallback { nullptr };
+
+    // Runs on a thread the console starts for the event.
+    BOOL WINAPI onConsoleControl (DWORD event)
+    {
+        const auto* callback = consoleCallback.load();
+
+        if ((event != CTRL_C_EVENT && event != CTRL_BREAK_EVENT) || callback == nullptr)
+            return FALSE;
+
+        juce::MessageManager::callAsync ([callback] {
+            if (consoleCallback.load() == callback && *callback)
+                (*callback)();
+        });
+        return TRUE;
+    }
+} // namespace
+
+struct QuitSignals::Pimpl
+{
+    std::function<void()> callback;
+};
+
+QuitSignals::QuitSignals (std::function<void()> onQuitRequested)
+    : pimpl (std::make_unique<Pimpl> (Pimpl { std::move (onQuitRequested) }))
+{
+    jassert (consoleCallback.load() == nullptr); // one instance at a time
+    consoleCallback = &pimpl->callback;
+    ::SetConsoleCtrlHandler (onConsoleControl, TRUE);
+}
+
+QuitSignals::~QuitSignals()
+{
+    ::SetConsoleCtrlHandler (onConsoleControl, FALSE);
+    consoleCallback = nullptr;
 }
 
 #else

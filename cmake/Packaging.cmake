@@ -1,5 +1,6 @@
-# Install rules and the Debian package: the updater alone, with its desktop entry,
-# icons, AppStream metainfo, manual page, copyright and changelog. Nothing else
+# Install rules and the Debian package: the updater and its terminal form
+# (qb4ii-update), with the desktop entry, icons, AppStream metainfo, manual pages,
+# copyright and changelog. Nothing else
 # in the tree installs anything, so the package holds exactly these files.
 #   scripts/package.sh builds it (cpack -G DEB in the Release build folder).
 
@@ -22,7 +23,7 @@ configure_file ("${linux}/copyright.in" "${generated}/copyright" @ONLY)
 configure_file ("${linux}/changelog.in" "${generated}/changelog" @ONLY)
 
 # Debian wants the changelog and manual page compressed, reproducibly.
-foreach (file changelog qb4ii-firmware-updater.1)
+foreach (file changelog qb4ii-firmware-updater.1 qb4ii-update.1)
     if (file STREQUAL changelog)
         set (input "${generated}/changelog")
     else()
@@ -34,21 +35,28 @@ foreach (file changelog qb4ii-firmware-updater.1)
     list (APPEND QB4II_COMPRESSED "${generated}/${file}.gz")
 endforeach()
 
-# The program under its command name, stripped as Debian strips binaries.
-add_custom_command (OUTPUT "${generated}/${QB4II_PACKAGE_NAME}"
-    COMMAND "${CMAKE_STRIP}" --remove-section=.comment --remove-section=.note --strip-unneeded
-            -o "${generated}/${QB4II_PACKAGE_NAME}" "$<TARGET_FILE:qb4ii_app>"
-    DEPENDS qb4ii_app VERBATIM)
-add_custom_target (qb4ii_package_files ALL DEPENDS ${QB4II_COMPRESSED} "${generated}/${QB4II_PACKAGE_NAME}")
+# The programs under their command names, stripped as Debian strips binaries.
+set (QB4II_PACKAGED_PROGRAMS)
+foreach (program ${QB4II_PACKAGE_NAME}:qb4ii_app qb4ii-update:qb4ii_update)
+    string (REPLACE ":" ";" program "${program}")
+    list (GET program 0 command)
+    list (GET program 1 target)
+    add_custom_command (OUTPUT "${generated}/${command}"
+        COMMAND "${CMAKE_STRIP}" --remove-section=.comment --remove-section=.note --strip-unneeded
+                -o "${generated}/${command}" "$<TARGET_FILE:${target}>"
+        DEPENDS ${target} VERBATIM)
+    list (APPEND QB4II_PACKAGED_PROGRAMS "${generated}/${command}")
+endforeach()
+add_custom_target (qb4ii_package_files ALL DEPENDS ${QB4II_COMPRESSED} ${QB4II_PACKAGED_PROGRAMS})
 
-install (PROGRAMS "${generated}/${QB4II_PACKAGE_NAME}" DESTINATION "${CMAKE_INSTALL_BINDIR}")
+install (PROGRAMS ${QB4II_PACKAGED_PROGRAMS} DESTINATION "${CMAKE_INSTALL_BINDIR}")
 install (FILES "${linux}/${QB4II_APPSTREAM_ID}.desktop" DESTINATION "${CMAKE_INSTALL_DATADIR}/applications")
 install (FILES "${generated}/${QB4II_APPSTREAM_ID}.metainfo.xml" DESTINATION "${CMAKE_INSTALL_DATADIR}/metainfo")
 foreach (size 16 24 32 48 64 128 256)
     install (FILES "${CMAKE_CURRENT_SOURCE_DIR}/resources/icons/${QB4II_PACKAGE_NAME}-${size}.png"
         DESTINATION "${CMAKE_INSTALL_DATADIR}/icons/hicolor/${size}x${size}/apps" RENAME "${QB4II_PACKAGE_NAME}.png")
 endforeach()
-install (FILES "${generated}/qb4ii-firmware-updater.1.gz" DESTINATION "${CMAKE_INSTALL_MANDIR}/man1")
+install (FILES "${generated}/qb4ii-firmware-updater.1.gz" "${generated}/qb4ii-update.1.gz" DESTINATION "${CMAKE_INSTALL_MANDIR}/man1")
 install (FILES "${generated}/copyright" "${generated}/changelog.gz"
     DESTINATION "${CMAKE_INSTALL_DATADIR}/doc/${QB4II_PACKAGE_NAME}")
 
@@ -63,7 +71,8 @@ set (CPACK_PACKAGE_DESCRIPTION "The updater finds a Korvan QB4 II connected by U
 ports, shows the version of the firmware it runs, and writes the firmware
 that comes with the updater, keeping the computer awake meanwhile. An
 emergency mode writes the firmware to a controller whose firmware no
-longer starts.")
+longer starts. qb4ii-update does the same from a terminal, for scripts
+and for machines without a desktop.")
 set (CPACK_DEBIAN_FILE_NAME DEB-DEFAULT)
 set (CPACK_DEBIAN_PACKAGE_SECTION sound)
 set (CPACK_DEBIAN_PACKAGE_PRIORITY optional)

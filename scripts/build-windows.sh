@@ -17,20 +17,7 @@ toolchain="$QB4II_ROOT/cmake/toolchains/x86_64-w64-mingw32.cmake"
 deps="$QB4II_ROOT/build/windows-deps"
 prefix="$deps/prefix"
 
-install_packages cmake make g++ pkg-config juce-modules-source libasound2-dev libsystemd-dev libx11-dev \
-    g++-mingw-w64-x86-64-posix gcc-mingw-w64-x86-64-posix binutils-mingw-w64-x86-64 libz-mingw-w64-dev dpkg-dev
-
-# apt-get source needs the source lists: added once, for the release this machine runs.
-ensure_source_lists() {
-    grep -rqs "^Types:.*deb-src\|^deb-src" /etc/apt/sources.list /etc/apt/sources.list.d/ && return 0
-    local sudo=()
-    [ "$(id -u)" -ne 0 ] && sudo=(sudo)
-    echo "Adding Debian's source lists (for apt-get source)" >&2
-    printf 'Types: deb-src\nURIs: http://deb.debian.org/debian\nSuites: %s %s-updates\nComponents: main\nSigned-By: /usr/share/keyrings/debian-archive-keyring.gpg\n' \
-        "$(. /etc/os-release && echo "$VERSION_CODENAME")" "$(. /etc/os-release && echo "$VERSION_CODENAME")" \
-        | "${sudo[@]}" tee /etc/apt/sources.list.d/qb4ii-deb-src.sources > /dev/null
-    "${sudo[@]}" apt-get update -qq || die "apt-get update failed"
-}
+install_packages "${QB4II_PACKAGES[@]}" "${QB4II_WINDOWS_PACKAGES[@]}"
 
 # fetch_source PACKAGE: Debian's source of PACKAGE, unpacked under $deps/src; prints its folder.
 fetch_source() {

@@ -8,6 +8,13 @@ QB4II_PACKAGES=(cmake ninja-build g++ make clang libclang-rt-14-dev pkg-config j
                 libx11-dev xvfb xauth fontconfig-config clang-format
                 dbus-daemon dbus-bin python3-dbusmock)
 
+# The stages' own: the Debian package and its checks, the VM, and the Windows
+# cross build with Wine.
+QB4II_PACKAGING_PACKAGES=(dpkg-dev file desktop-file-utils appstream lintian)
+QB4II_VM_PACKAGES=(qemu-system-x86 busybox-static cpio kmod alsa-utils)
+QB4II_WINDOWS_PACKAGES=(g++-mingw-w64-x86-64-posix gcc-mingw-w64-x86-64-posix binutils-mingw-w64-x86-64
+                        libz-mingw-w64-dev dpkg-dev wine64)
+
 die() { echo "error: $*" >&2; exit 1; }
 
 # install_packages PKG...: installs whichever of the packages are missing, with apt-get,
@@ -53,4 +60,16 @@ build() {
     local target_args=()
     [ ${#targets[@]} -gt 0 ] && target_args=(--target "${targets[@]}")
     (cd "$QB4II_ROOT" && cmake --build --preset "$preset" "${target_args[@]}" --parallel "$(nproc)") || die "build failed in $dir"
+}
+
+# apt-get source needs the source lists: added once, for the release this machine runs.
+ensure_source_lists() {
+    grep -rqs "^Types:.*deb-src\|^deb-src" /etc/apt/sources.list /etc/apt/sources.list.d/ && return 0
+    local sudo=()
+    [ "$(id -u)" -ne 0 ] && sudo=(sudo)
+    echo "Adding Debian's source lists (for apt-get source)" >&2
+    printf 'Types: deb-src\nURIs: http://deb.debian.org/debian\nSuites: %s %s-updates\nComponents: main\nSigned-By: /usr/share/keyrings/debian-archive-keyring.gpg\n' \
+        "$(. /etc/os-release && echo "$VERSION_CODENAME")" "$(. /etc/os-release && echo "$VERSION_CODENAME")" \
+        | "${sudo[@]}" tee /etc/apt/sources.list.d/qb4ii-deb-src.sources > /dev/null
+    "${sudo[@]}" apt-get update -qq || die "apt-get update failed"
 }

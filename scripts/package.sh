@@ -12,11 +12,9 @@ source "$(dirname "$0")/common.sh"
 check=0
 [ "${1:-}" = "--check" ] && check=1
 
-# cpack computes the dependencies with dpkg-shlibdeps and finds the binaries with file.
-packaging_packages=(dpkg-dev file)
-checking_packages=(desktop-file-utils appstream lintian)
-install_packages "${QB4II_PACKAGES[@]}" "${packaging_packages[@]}"
-[ $check -eq 1 ] && install_packages "${checking_packages[@]}"
+# cpack computes the dependencies with dpkg-shlibdeps and finds the binaries with
+# file; the checks validate and lint.
+install_packages "${QB4II_PACKAGES[@]}" "${QB4II_PACKAGING_PACKAGES[@]}"
 
 dir="$QB4II_ROOT/build/release"
 targets=(qb4ii_app qb4ii_package_files)
@@ -38,9 +36,9 @@ dpkg-deb --info "$deb" | sed -n '/Package:/,$p'
 echo "size: $(stat -c %s "$deb") bytes"
 dpkg-deb --contents "$deb"
 
-# Only the updater: one program, and nothing of the demo, the tools or the tests.
-programs=$(dpkg-deb --contents "$deb" | awk '$1 ~ /x/ && $1 !~ /^d/ { print $NF }')
-[ "$programs" = "./usr/bin/qb4ii-firmware-updater" ] || fail "executables other than the updater: $programs"
+# Only the updater and its terminal form, and nothing of the demo, the tools or the tests.
+programs=$(dpkg-deb --contents "$deb" | awk '$1 ~ /x/ && $1 !~ /^d/ { print $NF }' | sort | tr '\n' ' ')
+[ "$programs" = "./usr/bin/qb4ii-firmware-updater ./usr/bin/qb4ii-update " ] || fail "executables other than the updater's two: $programs"
 version=$(dpkg-deb -f "$deb" Version)
 expected_version=$(sed -n 's/^project (QB4IIFirmwareUpdater VERSION \([0-9.]*\).*/\1/p' "$QB4II_ROOT/CMakeLists.txt")
 [ "$version" = "$expected_version" ] || fail "package version $version, project version $expected_version"
@@ -79,6 +77,17 @@ echo
 echo "--- the installed program shows its window under Xvfb"
 xvfb-run -a -s "-screen 0 1280x1024x24" "$dir/tests/qb4ii_app_smoke_test" "QB4II Firmware Updater" 500 395 \
     "$root/usr/bin/qb4ii-firmware-updater" || fail "the installed program did not show its 500 x 395 window"
+
+echo
+echo "--- the installed terminal updater runs without a display"
+(unset DISPLAY; "$root/usr/bin/qb4ii-update" --version) || fail "qb4ii-update --version"
+status=0
+(unset DISPLAY; "$root/usr/bin/qb4ii-update" list --flash > /dev/null 2>&1) || status=$?
+[ $status -eq 2 ] || fail "qb4ii-update exits $status on a usage error, not 2"
+# Its message loop, with no window: 3 (no controller found) on a machine without one.
+status=0
+(unset DISPLAY; timeout 20 "$root/usr/bin/qb4ii-update" list --json) || status=$?
+[ $status -eq 0 ] || [ $status -eq 3 ] || fail "qb4ii-update list exits $status"
 
 echo
 [ $failures -eq 0 ] && echo "package checks: PASS" || echo "package checks: $failures FAILED"

@@ -17,7 +17,7 @@ set -euo pipefail
 source "$(dirname "$0")/common.sh"
 
 "$QB4II_ROOT/scripts/build-windows.sh"
-install_packages wine64 xvfb xauth
+install_packages "${QB4II_WINDOWS_PACKAGES[@]}"
 
 dir="$QB4II_ROOT/build/windows"
 failures=0
@@ -26,7 +26,7 @@ failures=0
 # would be missing on a clean machine.
 system_dlls="advapi32 comdlg32 dxgi gdi32 imm32 kernel32 msvcrt ole32 oleaut32 shell32 shlwapi user32 version wininet winmm ws2_32 wsock32"
 for exe in "$dir/qb4ii_app_artefacts/Release/QB4II Firmware Updater.exe" \
-           "$dir/qb4ii_demo_artefacts/Release/QB4II Firmware Updater Demo.exe" "$dir/tests/qb4ii_tests.exe"; do
+           "$dir/qb4ii_demo_artefacts/Release/QB4II Firmware Updater Demo.exe" "$dir/src/cli/qb4ii-update.exe" "$dir/tests/qb4ii_tests.exe"; do
     imports=$(x86_64-w64-mingw32-objdump -p "$exe" | awk '/DLL Name:/ { print tolower($3) }' | sed 's/\.dll$//' | sort -u)
     foreign=$(for dll in $imports; do [[ " $system_dlls " == *" $dll "* ]] || echo "$dll"; done)
     echo "$(basename "$exe"): $(stat -c %s "$exe") bytes, imports: $(echo $imports)"
@@ -55,7 +55,10 @@ grep -q "^\[  PASSED  \]" "$dir/wine-suite.log" && ! grep -q "^\[  FAILED  \]" "
 echo
 echo "--- the WinMM boundary"
 boundary="$dir/tests/winmm-boundary"
-for mode in update offline ${QB4II_WINMM_REAL_PACING:+"update 259"}; do
+cp "$dir/src/cli/qb4ii-update.exe" "$boundary/"
+# "program": qb4ii-update.exe's version and a whole update at the controller's own
+# pacing (about 2.5 minutes).
+for mode in update offline "program qb4ii-update.exe" ${QB4II_WINMM_REAL_PACING:+"update 259"}; do
     echo "qb4ii_winmm_boundary $mode"
     # shellcheck disable=SC2086 # the mode's words are its arguments
     if ! (cd "$boundary" && rm -f winmm-record.txt && WINEDLLOVERRIDES=winmm=n \

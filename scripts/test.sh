@@ -37,33 +37,35 @@ stage() {
 }
 
 # start_stage_in_background NAME COMMAND...: runs the command as a stage beside the
-# ones that follow, its output kept in a log until join_background_stage.
+# ones that follow, its output kept in a log until join_background_stages.
+background_names=() background_dirs=() background_pids=()
 start_stage_in_background() {
-    local name="$1"
+    local name="$1" dir
     shift
-    background_name="$name" background_dir="$(mktemp -d)"
+    dir="$(mktemp -d)"
     echo
     echo "=== stage $name: started beside the next stages (output below when it ends)"
     (
         start=$(date +%s)
         if ("$@"); then result=PASS; else result=FAIL; fi
-        echo "$result $(($(date +%s) - start))" > "$background_dir/result"
-    ) > "$background_dir/log" 2>&1 &
-    background_pid=$!
+        echo "$result $(($(date +%s) - start))" > "$dir/result"
+    ) > "$dir/log" 2>&1 &
+    background_names+=("$name") background_dirs+=("$dir") background_pids+=($!)
 }
 
-join_background_stage() {
-    [ -n "${background_pid:-}" ] || return 0
-    local result seconds
-    wait "$background_pid"
-    echo
-    echo "=== stage $background_name (ran in the background)"
-    cat "$background_dir/log"
-    read -r result seconds < "$background_dir/result" || result=FAIL seconds=0
-    stage_names+=("$background_name") stage_results+=("$result") stage_seconds+=("$seconds")
-    echo "=== stage $background_name: $result"
-    rm -rf "$background_dir"
-    background_pid=""
+join_background_stages() {
+    local i result seconds
+    for i in "${!background_pids[@]}"; do
+        wait "${background_pids[$i]}"
+        echo
+        echo "=== stage ${background_names[$i]} (ran in the background)"
+        cat "${background_dirs[$i]}/log"
+        read -r result seconds < "${background_dirs[$i]}/result" || result=FAIL seconds=0
+        stage_names+=("${background_names[$i]}") stage_results+=("$result") stage_seconds+=("$seconds")
+        echo "=== stage ${background_names[$i]}: $result"
+        rm -rf "${background_dirs[$i]}"
+    done
+    background_names=() background_dirs=() background_pids=()
 }
 
 # not_run NAME WHY: a stage that could not run counts as failed.
@@ -91,7 +93,15 @@ run_suite() {
     (cd "$QB4II_ROOT" && xvfb-run -a -s "-screen 0 1280x1024x24" ctest --preset "$1" --parallel "$(nproc)")
 }
 
-if stage packages install_packages "${QB4II_PACKAGES[@]}"; then
+# Every stage's packages at once, before any stage runs beside another: two apt-get
+# runs at a time would fight over its lock.
+prepare_machine() {
+    local all=("${QB4II_PACKAGES[@]}")
+    [ $quick -eq 1 ] || all+=("${QB4II_PACKAGING_PACKAGES[@]}" "${QB4II_VM_PACKAGES[@]}" "${QB4II_WINDOWS_PACKAGES[@]}")
+    install_packages "${all[@]}" && { [ $quick -eq 1 ] || ensure_source_lists; }
+}
+
+if stage packages prepare_machine; then
     # The Release build is everything: the suite, the app smoke tests, the VM programs
     # and the standalone emulator, and the benchmarks so that they keep compiling.
     if stage release-build build release; then
@@ -102,7 +112,7 @@ if stage packages install_packages "${QB4II_PACKAGES[@]}"; then
             echo "Skipping the VM MIDI checks (--quick or QB4II_SKIP_VM=1)"
         else
             # The VM mostly waits out the controller's real pacing, for several
-            # minutes: the ASan build runs meanwhile.
+            # minutes: the builds below run meanwhile.
             start_stage_in_background vm-checks "$QB4II_ROOT/tests/vm/run.sh" "$QB4II_ROOT/build/release"
         fi
     else
@@ -110,6 +120,14 @@ if stage packages install_packages "${QB4II_PACKAGES[@]}"; then
     fi
 
     if [ $quick -eq 0 ]; then
+        # The Windows suite under Wine and the WinMM boundary runs mostly wait too:
+        # they run beside the sanitizer builds.
+        if stage windows-build "$QB4II_ROOT/scripts/build-windows.sh"; then
+            start_stage_in_background windows "$QB4II_ROOT/scripts/test-windows.sh"
+        else
+            not_run windows "build failed"
+        fi
+
         # One clang build for ASan+UBSan: what the suite runs (the tests, and the app
         # and demo for their smoke tests) and the fuzz targets.
         if stage asan-build "$QB4II_ROOT/scripts/fuzz.sh" build; then
@@ -118,15 +136,6 @@ if stage packages install_packages "${QB4II_PACKAGES[@]}"; then
         else
             not_run asan-suite "build failed"
             not_run fuzz-run "build failed"
-        fi
-        join_background_stage
-
-        # The Windows suite under Wine is mostly waiting too: it runs beside the
-        # TSan build.
-        if stage windows-build "$QB4II_ROOT/scripts/build-windows.sh"; then
-            start_stage_in_background windows "$QB4II_ROOT/scripts/test-windows.sh"
-        else
-            not_run windows "build failed"
         fi
 
         if stage tsan-build build tsan; then
@@ -137,5 +146,5 @@ if stage packages install_packages "${QB4II_PACKAGES[@]}"; then
     fi
 fi
 
-join_background_stage
+join_background_stages
 report

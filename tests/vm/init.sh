@@ -373,6 +373,23 @@ check_e2e_refused_while_another_client_writes() {
     fi
 }
 
+# qb4ii-update as a script runs it, at the controller's own pacing: exit 0, and a
+# confirmed result as its last JSON line.
+check_cli_update_real_pacing() {
+    start_usb_emulator
+    qb4ii-update update --json --port "$port" > /tmp/cli-update.json 2> /tmp/cli-update.err
+    cli_status=$?
+    grep -v '"progress"' /tmp/cli-update.json
+    show /tmp/cli-update.err
+    stop_usb_emulator
+    verified=$(grep "image verified" /tmp/usb-emulator.log)
+    if [ $cli_status -eq 0 ] && tail -n 1 /tmp/cli-update.json | grep -q '"result": "confirmed"' && [ -n "$verified" ]; then
+        status=PASS details="(exit 0, confirmed; emulator:${verified#*image verified})"
+    else
+        status=FAIL details="(exit $cli_status, emulator: ${verified:-no image verified})"
+    fi
+}
+
 # A real unplug in the middle of a transfer, and the replug.
 check_e2e_unplug_mid_transfer() {
     start_usb_emulator
@@ -397,7 +414,7 @@ check_e2e_unplug_mid_transfer() {
 [ -f /etc/qb4ii-perf ] && perf_figures
 
 for check_name in identity_round_trip image_usb image_virmidi juce_control send_to_vanished_port \
-            e2e_refused_while_another_client_writes e2e_update_real_pacing e2e_unplug_mid_transfer; do
+            e2e_refused_while_another_client_writes e2e_update_real_pacing cli_update_real_pacing e2e_unplug_mid_transfer; do
     run_check $check_name
 done
 

@@ -47,11 +47,12 @@ if [ "$(uname -m)" != x86_64 ] || ! command -v apt-get >/dev/null; then
 fi
 
 emulator="$build_dir/tools/controller_emulator/qb4ii-controller-emulator"
-for p in "$programs/qb4ii_vm_host" "$programs/qb4ii_vm_device" "$programs/qb4ii_vm_e2e" "$emulator"; do
+vm_programs=("$programs/qb4ii_vm_host" "$programs/qb4ii_vm_device" "$programs/qb4ii_vm_e2e" "$emulator" "$build_dir/src/cli/qb4ii-update")
+for p in "${vm_programs[@]}"; do
     [ -x "$p" ] || die "$p is missing: build $build_dir first (with QB4II_BUILD_TOOLS on)"
 done
 
-install_packages qemu-system-x86 busybox-static cpio kmod alsa-utils
+install_packages "${QB4II_VM_PACKAGES[@]}"
 
 sudo=()
 [ "$(id -u)" -ne 0 ] && sudo=(sudo)
@@ -120,8 +121,8 @@ while read -r name; do
 done < "$kernel_dir/modules/load-order" > "$root/lib/modules/load-order"
 cp /usr/share/alsa/alsa.conf "$root/usr/share/alsa/"
 
-# The test programs, the emulator and alsa-utils' amidi and aconnect.
-for p in "$programs/qb4ii_vm_host" "$programs/qb4ii_vm_device" "$programs/qb4ii_vm_e2e" "$emulator" /usr/bin/amidi /usr/bin/aconnect; do
+# The test programs, the emulator, the terminal updater and alsa-utils' amidi and aconnect.
+for p in "${vm_programs[@]}" /usr/bin/amidi /usr/bin/aconnect; do
     cp "$p" "$root/opt/qb4ii/"
     # The shared libraries and the dynamic loader, as ldd lists them.
     ldd "$p" | awk '/=> \// { print $3 } /^[ \t]*\/.*ld-linux/ { print $1 }' | while read -r lib; do

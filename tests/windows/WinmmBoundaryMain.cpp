@@ -136,6 +136,26 @@ namespace
         return 0;
     }
 
+    /** qb4ii-update.exe as a script runs it: the version, then an update at the
+        controller's own pacing, each ending with its JSON result. */
+    int runProgram (const juce::String& exe)
+    {
+        for (const juce::String command : { "version", "update" })
+        {
+            juce::ChildProcess child;
+            if (! child.start (juce::StringArray { exe, command, "--json" }))
+                return fail ("could not start " + exe);
+            auto output = child.readAllProcessOutput();
+            output += child.readAllProcessOutput(); // what Wine's pipe still held when it ended
+            std::cout << output << std::flush;
+            const auto last = juce::JSON::parse (juce::StringArray::fromLines (output.trim()).strings.getLast());
+            if (child.getExitCode() != 0 || last["result"].toString() != (command == "update" ? "confirmed" : "version"))
+                return fail (exe + " " + command + " exited " + juce::String ((int) child.getExitCode()));
+        }
+        const FirmwareTiming timing;
+        return checkTheStream (readRecord(), (int) timing.blockSize, timing.blockIntervalMs);
+    }
+
     int run (bool offline, int intervalMs)
     {
         const FirmwareTiming timing { 256, intervalMs, intervalMs > 1 ? 5000 : 20 };
@@ -205,9 +225,9 @@ int main (int argc, char** argv)
 {
     const juce::String mode (argc > 1 ? argv[1] : "");
 
-    if (mode != "update" && mode != "offline")
+    if (mode != "update" && mode != "offline" && (mode != "program" || argc < 3))
     {
-        std::cerr << "usage: qb4ii_winmm_boundary update [INTERVAL_MS] | offline" << std::endl;
+        std::cerr << "usage: qb4ii_winmm_boundary update [INTERVAL_MS] | offline | program EXE" << std::endl;
         return 2;
     }
 
@@ -218,7 +238,7 @@ int main (int argc, char** argv)
         _putenv_s ("QB4II_WINMM_UNPLUG_AFTER", "100");
 
     const juce::ScopedJuceInitialiser_GUI juce;
-    const auto result = run (mode == "offline", argc > 2 ? juce::String (argv[2]).getIntValue() : 1);
+    const auto result = mode == "program" ? runProgram (argv[2]) : run (mode == "offline", argc > 2 ? juce::String (argv[2]).getIntValue() : 1);
     std::cout << (result == 0 ? "PASS" : "FAILED") << std::endl;
     return result;
 }

@@ -171,7 +171,10 @@ void CommandRunner::startUpdate()
             const auto& writers = engine->getOtherWriters();
             juce::NamedValueSet fields;
             fields.set ("programs", juce::var (writers));
-            finish (busy, "in use", (writers.isEmpty() ? juce::String ("other programs use") : listOfNames (writers) + (writers.size() == 1 ? " writes" : " write")) + " to the QB4 II, and their messages would land inside the firmware: nothing was sent. Close " + (writers.size() == 1 ? "it" : "them") + ", then try again.",
+            const bool several = writers.size() > 1;
+            const auto who = writers.isEmpty() ? juce::String ("another program holds the QB4 II's port")
+                                               : listOfNames (writers) + (several ? " write" : " writes") + " to the QB4 II";
+            finish (busy, "in use", who + ", and " + (several ? "their" : "its") + " messages would land inside the firmware: nothing was sent. Close " + (several ? "them" : "it") + ", then try again.",
                     fields);
             break;
         }

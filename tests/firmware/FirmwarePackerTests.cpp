@@ -86,6 +86,7 @@ TEST (FirmwarePacker, RejectsEachKindOfMalformedInput)
         { "end of file in the middle", withRecord (2, ":00000001FF"), 4, "after the end-of-file record" },
         { "8-bit byte", withRecord (2, ":10401000000000000000000000000000000000\xc3\xa0"), 3, "byte 0xC3 at column 40 is 0x80 or above" },
         { "F7 inside", withRecord (1, ":\xf7"), 2, "byte 0xF7 at column 2 is 0x80 or above" },
+        { "a last slice of 1 byte", withRecord (3, ":3A402000" + std::string (116, '0') + "66"), 5, "257 bytes, leaving a last slice of 1 byte," },
     };
 
     for (const auto& r : rejections)

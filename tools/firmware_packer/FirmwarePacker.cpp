@@ -1,6 +1,7 @@
 #include "FirmwarePacker.h"
 
 #include "firmware/DeviceCodes.h"
+#include "firmware/FirmwareTiming.h"
 
 #include <algorithm>
 #include <cstdint>
@@ -193,6 +194,17 @@ namespace firmware_packer
 
         if (! endOfFileSeen)
             return fail (lineNumber + 1, "end-of-file record (:00000001FF) missing");
+
+        // Windows' MIDI output sends a message of 3 bytes or fewer as a packed short
+        // message, which a slice in the middle of System Exclusive is not: it would
+        // be lost, and the controller would wait for the image's end for ever.
+        const auto imageSize = imageHeader().size() + text.size() + 1;
+        const auto lastSlice = imageSize % FirmwareTiming().blockSize;
+
+        if (lastSlice >= 1 && lastSlice <= 3)
+            return fail (lineNumber, "the firmware image message would be " + std::to_string (imageSize) + " bytes, leaving a last slice of "
+                                         + std::to_string (lastSlice) + (lastSlice == 1 ? " byte" : " bytes")
+                                         + ", which Windows would send as a short message and lose");
 
         result.ok = true;
         return result;

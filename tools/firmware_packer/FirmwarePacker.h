@@ -36,8 +36,10 @@ namespace firmware_packer
         as is: every line is a colon, uppercase hexadecimal digits whose byte
         count matches the data, and CR LF; every checksum is right; record types
         are known and their lengths fit them; the end-of-file record is present
-        and last; and no byte is 0x80 or above (the text travels as 7-bit
-        System Exclusive data). Reports the first fault in file order. */
+        and last; no byte is 0x80 or above (the text travels as 7-bit System
+        Exclusive data); and the packed image does not end in a slice of 1 to 3
+        bytes (Windows would send it as a short message). Reports the first fault
+        in file order. */
     HexCheck checkIntelHex (std::string_view text);
 
     /** The 7 bytes in front of the HEX text: F0, the manufacturer identifier,

@@ -1,7 +1,8 @@
 #!/usr/bin/env bash
 # Cross-builds the Windows programs on Debian with MinGW-w64 into build/windows:
-# the updater ("QB4II Firmware Updater.exe"), the demo and the test suite, linked
-# statically so that a clean Windows needs no DLL beyond its own.
+# the updater ("QB4II Firmware Updater.exe"), qb4ii-update.exe, the demo and the
+# test suite, linked statically so that a clean Windows needs no DLL beyond its
+# own; and the downloads, the installer (NSIS) and the portable ZIP.
 #
 # JUCE is Debian's package, as for Linux; its juceaide runs on this machine. The
 # image libraries that Debian's JUCE leaves out are cross-built once from

@@ -106,6 +106,8 @@ if stage packages prepare_machine; then
     # and the standalone emulator, and the benchmarks so that they keep compiling.
     if stage release-build build release; then
         stage release-suite run_suite release
+        # The window at 100, 150 and 200 %, with sharpness figures (an artefact).
+        stage screenshots "$QB4II_ROOT/scripts/screenshots.sh"
         # The Debian package, from the same build, and its checks.
         [ $quick -eq 1 ] || stage package "$QB4II_ROOT/scripts/package.sh" --check
         if [ $quick -eq 1 ] || [ "${QB4II_SKIP_VM:-0}" = 1 ]; then
@@ -117,6 +119,7 @@ if stage packages prepare_machine; then
         fi
     else
         not_run release-suite "build failed"
+        not_run screenshots "build failed"
     fi
 
     if [ $quick -eq 0 ]; then

@@ -1,17 +1,14 @@
 #include "ui/MainWindowComponent.h"
 
 #include "firmware/EmergencyInstructions.h"
+#include "ui/PictureButton.h"
+#include "ui/PictureComponent.h"
 #include "ui/Pictures.h"
 
 namespace
 {
     const juce::Colour headingColour (0xff808080);
     const juce::Colour textColour (0xff000000);
-
-    juce::Image decode (const Pictures::Picture& picture)
-    {
-        return juce::ImageCache::getFromMemory (picture.data, picture.size);
-    }
 
     /** A label as the window shows them all: default typeface, plain, top-left. */
     std::unique_ptr<juce::Label> makeLabel (const juce::String& id, const juce::String& text,
@@ -83,26 +80,24 @@ MainWindowComponent::MainWindowComponent (ApplicationEngine::Ptr e)
     : engine (std::move (e))
     , alerts (std::make_unique<Alerts>())
 {
-    const auto background = decode (Pictures::backgroundPicture);
-    backgroundImage = std::make_unique<juce::ImageComponent>();
+    backgroundImage = std::make_unique<PictureComponent>();
     backgroundImage->setComponentID ("backgroundImage");
-    backgroundImage->setImage (background);
-    backgroundImage->setBounds (background.getBounds());
+    backgroundImage->setPictures (Pictures::backgroundPicture.image(), Pictures::backgroundPicture.largeImage());
     addAndMakeVisible (*backgroundImage);
 
-    const auto normal = decode (Pictures::updateButtonNormalPicture);
-    const auto over = decode (Pictures::updateButtonOverPicture);
-    const auto down = decode (Pictures::updateButtonDownPicture);
-    updateButton = std::make_unique<juce::ImageButton>();
+    using Pictures::updateButtonDownPicture, Pictures::updateButtonNormalPicture, Pictures::updateButtonOverPicture;
+    updateButton = std::make_unique<PictureButton>();
     updateButton->setComponentID ("updateButton");
     updateButton->setImages (true, false, true,
-                             normal, 1.0f, juce::Colours::transparentWhite,
-                             over, 1.0f, juce::Colours::transparentWhite,
-                             down, 1.0f, juce::Colours::transparentWhite,
+                             updateButtonNormalPicture.image(), 1.0f, juce::Colours::transparentWhite,
+                             updateButtonOverPicture.image(), 1.0f, juce::Colours::transparentWhite,
+                             updateButtonDownPicture.image(), 1.0f, juce::Colours::transparentWhite,
                              0.0f);
+    updateButton->setLargeImages (updateButtonNormalPicture.largeImage(), updateButtonOverPicture.largeImage(),
+                                  updateButtonDownPicture.largeImage());
 
     // The lamp has no picture, and so no size, until the first hardware notification.
-    deviceIndicator = std::make_unique<juce::ImageComponent>();
+    deviceIndicator = std::make_unique<PictureComponent>();
     deviceIndicator->setComponentID ("deviceIndicator");
     deviceIndicator->setTopLeftPosition (20, 370);
     addAndMakeVisible (*deviceIndicator);
@@ -162,7 +157,7 @@ MainWindowComponent::MainWindowComponent (ApplicationEngine::Ptr e)
     engine->addListener (this);
     backgroundImage->toBack();
     addKeyListener (this);
-    setSize (background.getWidth(), background.getHeight());
+    setSize (backgroundImage->getWidth(), backgroundImage->getHeight());
 }
 
 MainWindowComponent::~MainWindowComponent()
@@ -266,13 +261,12 @@ void MainWindowComponent::firmwareVersionChanged (double version)
 
 void MainWindowComponent::hardwareDetectedChanged (bool detected)
 {
-    const auto lamp = decode (detected ? Pictures::deviceFoundPicture : Pictures::deviceNotFoundPicture);
+    const auto& lamp = detected ? Pictures::deviceFoundPicture : Pictures::deviceNotFoundPicture;
 
     controllerShown = detected;
     showIdleStatus();
 
-    deviceIndicator->setImage (lamp);
-    deviceIndicator->setSize (lamp.getWidth(), lamp.getHeight());
+    deviceIndicator->setPictures (lamp.image(), lamp.largeImage());
 }
 
 void MainWindowComponent::showIdleStatus()

@@ -2,6 +2,8 @@
 
 #include "engine/ApplicationEngine.h"
 #include "ui/CustomLook.h"
+#include "ui/PictureButton.h"
+#include "ui/PictureComponent.h"
 
 #include <juce_gui_basics/juce_gui_basics.h>
 
@@ -103,9 +105,9 @@ private:
     void beginUpdate();
     void showIdleStatus();
 
-    std::unique_ptr<juce::ImageComponent> backgroundImage;
-    std::unique_ptr<juce::ImageComponent> deviceIndicator;
-    std::unique_ptr<juce::ImageButton> updateButton;
+    std::unique_ptr<PictureComponent> backgroundImage;
+    std::unique_ptr<PictureComponent> deviceIndicator;
+    std::unique_ptr<PictureButton> updateButton;
     std::unique_ptr<juce::ProgressBar> progressBar;
     std::unique_ptr<juce::Label> currentVersionLabel;
     std::unique_ptr<juce::Label> updateVersionLabel;

@@ -63,6 +63,11 @@ TEST (ArtworkTests, EveryPictureIsAnRgbaPngOfItsSize)
         ASSERT_TRUE (image.isValid());
         EXPECT_EQ (image.getWidth(), width);
         EXPECT_EQ (image.getHeight(), height);
+
+        // The same picture at scale 2: twice the pixels each way, the same greys.
+        const auto large = picture->largeImage();
+        EXPECT_EQ (large.getBounds(), image.getBounds() * 2);
+        EXPECT_NEAR (meanGrey (large), meanGrey (image), 1.0);
     }
 }
 

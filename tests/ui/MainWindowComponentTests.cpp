@@ -162,6 +162,30 @@ TEST_F (MainWindowComponentTest, RenderedPanelShowsTheBlueRuleAndTheBarFrame)
     EXPECT_TRUE (inkIn (c().createComponentSnapshot (c().getLocalBounds()), { 400, 380, 100, 15 })) << "no emergency marker";
 }
 
+TEST_F (MainWindowComponentTest, AboveScaleOneEachPictureIsDrawnFromItsScaleTwoFile)
+{
+    using R = juce::Rectangle<int>;
+    c().hardwareDetectedChanged (true);
+    const auto shot = c().createComponentSnapshot (c().getLocalBounds(), true, 2.0f);
+
+    // Pixel for pixel where the picture is opaque and no label covers it.
+    for (const auto& [picture, area] : { std::pair (&Pictures::backgroundPicture, R (207, 12, 276, 112)),
+                                         std::pair (&Pictures::updateButtonNormalPicture, R (328, 343, 150, 30)),
+                                         std::pair (&Pictures::deviceFoundPicture, R (20, 370, 12, 12)) })
+    {
+        const auto large = picture->largeImage();
+        const auto origin = picture == &Pictures::backgroundPicture ? juce::Point<int>() : area.getPosition();
+        int differing = 0;
+
+        for (int y = area.getY() * 2; y < area.getBottom() * 2; ++y)
+            for (int x = area.getX() * 2; x < area.getRight() * 2; ++x)
+                if (const auto p = large.getPixelAt (x - origin.x * 2, y - origin.y * 2); p.isOpaque() && shot.getPixelAt (x, y) != p)
+                    ++differing;
+
+        EXPECT_EQ (differing, 0) << "in " << area.toString();
+    }
+}
+
 TEST_F (MainWindowComponentTest, RenderedFullBarIsTheBlueGradientInsideTheFrame)
 {
     settle();

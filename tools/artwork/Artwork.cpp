@@ -6,6 +6,22 @@ namespace artwork
 {
     namespace
     {
+        /** A clear picture of width x height points at the scale, and a context
+            that draws on it in points. At scale 1 no transform is added at all. */
+        struct Canvas
+        {
+            Canvas (int width, int height, int scale)
+                : image (juce::Image::ARGB, width * scale, height * scale, true)
+                , g (image)
+            {
+                if (scale != 1)
+                    g.addTransform (juce::AffineTransform::scale ((float) scale));
+            }
+
+            juce::Image image;
+            juce::Graphics g;
+        };
+
         constexpr int backgroundWidth = 500;
         constexpr int backgroundHeight = 395;
 
@@ -76,10 +92,10 @@ namespace artwork
         }
     } // namespace
 
-    juce::Image createBackgroundPicture()
+    juce::Image createBackgroundPicture (int scale)
     {
-        juce::Image image (juce::Image::ARGB, backgroundWidth, backgroundHeight, true);
-        juce::Graphics g (image);
+        Canvas canvas (backgroundWidth, backgroundHeight, scale);
+        auto& g = canvas.g;
 
         drawPanel (g);
         drawTitles (g);
@@ -87,17 +103,17 @@ namespace artwork
         drawRule (g);
         drawProgressFrame (g);
 
-        return image;
+        return canvas.image;
     }
 
     namespace
     {
         /** The button at one shade: body gradient around the given grey level. */
-        juce::Image drawButton (double level, bool pressed)
+        juce::Image drawButton (double level, bool pressed, int scale)
         {
             constexpr int width = 150, height = 30;
-            juce::Image image (juce::Image::ARGB, width, height, true);
-            juce::Graphics g (image);
+            Canvas canvas (width, height, scale);
+            auto& g = canvas.g;
 
             const auto grey = [level] (double offset) {
                 return juce::Colour::greyLevel ((float) juce::jlimit (0.0, 1.0, (level + offset) / 255.0));
@@ -135,11 +151,11 @@ namespace artwork
             g.setColour (juce::Colours::white);
             g.drawText ("Update Firmware", textArea, juce::Justification::centred, false);
 
-            return image;
+            return canvas.image;
         }
     } // namespace
 
-    juce::Image createUpdateButtonPicture (double targetMeanGrey, bool pressed)
+    juce::Image createUpdateButtonPicture (double targetMeanGrey, bool pressed, int scale)
     {
         // The mean grey rises with the body's level: bisect for the level that
         // gives the target.
@@ -149,20 +165,20 @@ namespace artwork
         {
             const auto middle = (low + high) * 0.5;
 
-            if (meanGrey (drawButton (middle, pressed)) < targetMeanGrey)
+            if (meanGrey (drawButton (middle, pressed, 1)) < targetMeanGrey)
                 low = middle;
             else
                 high = middle;
         }
 
-        return drawButton ((low + high) * 0.5, pressed);
+        return drawButton ((low + high) * 0.5, pressed, scale);
     }
 
-    juce::Image createLampPicture (juce::Colour colour)
+    juce::Image createLampPicture (juce::Colour colour, int scale)
     {
         constexpr int size = 12;
-        juce::Image image (juce::Image::ARGB, size, size, true);
-        juce::Graphics g (image);
+        Canvas canvas (size, size, scale);
+        auto& g = canvas.g;
 
         const auto disc = juce::Rectangle<float> ((float) size, (float) size).reduced (0.5f);
         const auto centre = disc.getCentre();
@@ -179,7 +195,7 @@ namespace artwork
         g.setColour (juce::Colours::white.withAlpha (0.7f));
         g.fillEllipse (juce::Rectangle<float> (3.5f, 2.0f).withCentre ({ centre.x - 1.4f, centre.y - 2.6f }));
 
-        return image;
+        return canvas.image;
     }
 
     juce::Image createAppIcon (int size)

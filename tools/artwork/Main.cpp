@@ -1,5 +1,6 @@
 // artwork-generator OUTDIR: draws the main window's six pictures and writes them
-// into OUTDIR as PNG files (8-bit RGBA), printing each one's size and mean grey.
+// into OUTDIR as PNG files (8-bit RGBA), printing each one's size and mean grey:
+// NAME.png at scale 1, and NAME@2x.png at scale 2 for screens above 100 %.
 // artwork-generator --icons OUTDIR: draws the app icon at each of its sizes, as
 // qb4ii-firmware-updater-SIZE.png.
 // The pictures in resources/images and resources/icons are this tool's output:
@@ -68,28 +69,33 @@ int main (int argc, char** argv)
         return 0;
     }
 
-    const std::pair<const char*, juce::Image> pictures[] = {
-        { "backgroundPicture", artwork::createBackgroundPicture() },
-        { "updateButtonNormalPicture", artwork::createUpdateButtonPicture (artwork::normalButtonGrey, false) },
-        { "updateButtonOverPicture", artwork::createUpdateButtonPicture (artwork::overButtonGrey, false) },
-        { "updateButtonDownPicture", artwork::createUpdateButtonPicture (artwork::downButtonGrey, true) },
-        { "deviceFoundPicture", artwork::createLampPicture (juce::Colour (0xff2ecc40)) },
-        { "deviceNotFoundPicture", artwork::createLampPicture (juce::Colour (0xffe8322b)) },
-    };
-
-    for (const auto& [name, image] : pictures)
+    for (const int scale : artwork::pictureScales)
     {
-        const auto file = outDir.getChildFile (juce::String (name) + ".png");
+        const std::pair<const char*, juce::Image> pictures[] = {
+            { "backgroundPicture", artwork::createBackgroundPicture (scale) },
+            { "updateButtonNormalPicture", artwork::createUpdateButtonPicture (artwork::normalButtonGrey, false, scale) },
+            { "updateButtonOverPicture", artwork::createUpdateButtonPicture (artwork::overButtonGrey, false, scale) },
+            { "updateButtonDownPicture", artwork::createUpdateButtonPicture (artwork::downButtonGrey, true, scale) },
+            { "deviceFoundPicture", artwork::createLampPicture (juce::Colour (0xff2ecc40), scale) },
+            { "deviceNotFoundPicture", artwork::createLampPicture (juce::Colour (0xffe8322b), scale) },
+        };
 
-        if (! writePng (file, image))
+        for (const auto& [name, image] : pictures)
         {
-            std::cerr << "cannot write " << file.getFullPathName() << "\n";
-            return 1;
-        }
+            // backgroundPicture.png, backgroundPicture@2x.png
+            const auto fileName = juce::String (name) + (scale == 1 ? "" : "@" + juce::String (scale) + "x") + ".png";
+            const auto file = outDir.getChildFile (fileName);
 
-        std::cout << name << ".png: " << image.getWidth() << " x " << image.getHeight()
-                  << ", " << file.getSize() << " bytes, mean grey "
-                  << juce::String (artwork::meanGrey (image), 1) << "\n";
+            if (! writePng (file, image))
+            {
+                std::cerr << "cannot write " << file.getFullPathName() << "\n";
+                return 1;
+            }
+
+            std::cout << fileName << ": " << image.getWidth() << " x " << image.getHeight()
+                      << ", " << file.getSize() << " bytes, mean grey "
+                      << juce::String (artwork::meanGrey (image), 1) << "\n";
+        }
     }
 
     return 0;

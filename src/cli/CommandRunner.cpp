@@ -158,6 +158,10 @@ void CommandRunner::startUpdate()
 {
     step = Step::updating;
 
+    // From a terminal the update goes ahead without a sleep lock: the inhibitor
+    // has said why on stderr.
+    engine->acceptSleepRisk();
+
     if (engine->startUpdate (options.emergency))
         return;
 
@@ -178,9 +182,13 @@ void CommandRunner::startUpdate()
                     fields);
             break;
         }
+        case ApplicationEngine::portClaimFailed:
+            finish (failed, "not claimed", "the QB4 II's port could not be claimed against other updates, so nothing was sent: " + engine->getPortClaimFailure() + ". Remove that file or fix the folder, then try again.");
+            break;
         case ApplicationEngine::imageDamaged:
             finish (failed, "image damaged", "the firmware inside this program is damaged, so nothing was sent. Reinstall QB4II Firmware Updater, then try again.");
             break;
+        case ApplicationEngine::machineMaySleep: // accepted above: never refused for it
         case ApplicationEngine::noControllerFound:
         default:
             finish (noController, "no controller", portWanted());

@@ -4,6 +4,8 @@
 #include "engine/UpdateConfirmation.h"
 #include "firmware/DeviceMessages.h"
 
+#include <utility>
+
 ApplicationEngine::ApplicationEngine (const MidiManager::Ptr& manager, FirmwareTiming t, FirmwareImage i)
     : midiManager (manager)
     , timing (t)
@@ -81,6 +83,7 @@ bool ApplicationEngine::refuseStart (StartRefusal why)
 
 bool ApplicationEngine::startUpdate (bool emergency)
 {
+    const bool riskAccepted = std::exchange (sleepRiskAccepted, false);
     state.emergencyMode = emergency;
     confirmation.reset();
     sysexSenders.clear();
@@ -90,6 +93,8 @@ bool ApplicationEngine::startUpdate (bool emergency)
     state.progress = 0.0;
     state.result.reset();
     otherWriters.clear();
+    portClaimFailure.clear();
+    sleepFailure.clear();
     company.clear();
     updater.triggerAsyncUpdate();
 
@@ -119,11 +124,20 @@ bool ApplicationEngine::startUpdate (bool emergency)
 
     portClaim = std::make_unique<PortUpdateLock> (state.deviceName, portClaimWaitMs);
 
+    // Never unclaimed: a claim that cannot be made safely stops the update too.
     if (! portClaim->isHeld())
-        return refuseStart (controllerBusy);
+    {
+        portClaimFailure = portClaim->getFailure();
+        return refuseStart (portClaimFailure.isEmpty() ? controllerBusy : portClaimFailed);
+    }
 
-    if (sleepInhibitor != nullptr)
-        sleepInhibitor->acquire();
+    // A machine that sleeps or shuts down mid-stream leaves the controller
+    // half-written: without a lock, the update waits for the user's word.
+    if (sleepInhibitor != nullptr && ! sleepInhibitor->acquire() && ! riskAccepted)
+    {
+        sleepFailure = juce::String::fromUTF8 (sleepInhibitor->getFailure().c_str());
+        return refuseStart (machineMaySleep);
+    }
 
     createFirmwareUpdates (state.deviceName);
     createSysexSenders();

@@ -44,7 +44,9 @@ public:
         noControllerFound = 0,
         controllerBusy = 1,  ///< another update, in this program or another, is writing to the controller
         controllerInUse = 2, ///< other programs write to the controller (getOtherWriters()), or hold its port
-        imageDamaged = 3     ///< the firmware image no longer matches the digest the build recorded
+        imageDamaged = 3,    ///< the firmware image no longer matches the digest the build recorded
+        portClaimFailed = 4, ///< the claim on the port could not be made safely (getPortClaimFailure())
+        machineMaySleep = 5  ///< nothing keeps the machine awake (getSleepFailure()); acceptSleepRisk() lets the next start go ahead
     };
 
     /** What became of a completed update once the controller was back, or was
@@ -215,7 +217,8 @@ public:
         one. Any running transfer, or the wait for the last one's result, is
         released first. Returns false, having sent nothing, when no controller
         port is known, the image is damaged, another program writes to the
-        controller or another update holds its port (see getLastStartRefusal());
+        controller, another update holds its port or the claim on it cannot be
+        made safely (see getLastStartRefusal());
         the update holds the port until it ends. Once "Completed", the engine
         waits for the controller to come back with the offered version and
         reports the result. Message thread. */
@@ -234,6 +237,18 @@ public:
         when it was refused for another reason or where the platform cannot name
         them. Message thread. */
     const juce::StringArray& getOtherWriters() const noexcept { return otherWriters; }
+
+    /** Why the claim on the port failed, when that kept the last startUpdate()
+        from starting: "the lock file … belongs to another user". Message thread. */
+    const juce::String& getPortClaimFailure() const noexcept { return portClaimFailure; }
+
+    /** Why the machine could not be kept awake, when that kept the last
+        startUpdate() from starting. Message thread. */
+    const juce::String& getSleepFailure() const noexcept { return sleepFailure; }
+
+    /** Lets the next startUpdate() go ahead although nothing keeps the machine
+        awake: the user was told and agreed. Message thread. */
+    void acceptSleepRisk() noexcept { sleepRiskAccepted = true; }
 
     /** The firmware an update writes, as the window offers it. Any thread. */
     const FirmwareImage& getOfferedImage() const noexcept { return image; }
@@ -273,7 +288,9 @@ private:
     MidiManager::Ptr midiManager;
     const FirmwareTiming timing;
     const FirmwareImage image;
-    std::unique_ptr<PortUpdateLock> portClaim;      // held from startUpdate until the update ends
+    std::unique_ptr<PortUpdateLock> portClaim; // held from startUpdate until the update ends
+    juce::String portClaimFailure, sleepFailure;
+    bool sleepRiskAccepted = false;                 // for the next startUpdate() only
     std::unique_ptr<SleepInhibitor> sleepInhibitor; // likewise held while an update runs
     juce::ReferenceCountedArray<FirmwareUpdate> firmwareUpdates;
     juce::ReferenceCountedArray<FirmwareSysexSender> sysexSenders;

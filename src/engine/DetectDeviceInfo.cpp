@@ -46,9 +46,13 @@ void ApplicationEngine::DetectDeviceInfo::timerCallback()
 
     // An identity request inside a firmware stream would end the controller's
     // image early: while an update runs, the ports are the sender's alone.
-    // Nor inside another updater's stream, in this program or another.
-    if (deviceName.isEmpty() || state->updateState == erasing || state->updateState == sending
-        || PortUpdateLock::isClaimed (deviceName))
+    // Nor inside another updater's stream, in this program or another: the
+    // claim is held across the request, so that none can start in between.
+    // (A claim that cannot be made at all stops every update; the requests go on.)
+    const bool updating = state->updateState == erasing || state->updateState == sending;
+    const auto probe = deviceName.isEmpty() || updating ? nullptr : std::make_unique<PortUpdateLock> (deviceName);
+
+    if (probe == nullptr || (! probe->isHeld() && probe->getFailure().isEmpty()))
     {
         forgetSilence();
         return;

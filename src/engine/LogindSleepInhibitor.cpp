@@ -10,17 +10,17 @@
 
 namespace
 {
-    void reportCannotInhibit (const std::string& reason)
-    {
-        std::cerr << LogindSleepInhibitor::who << ": cannot keep the machine awake during the update ("
-                  << reason << "); the update goes ahead" << std::endl;
-    }
-
     std::string describeErrno (int negativeErrno)
     {
         return std::strerror (-negativeErrno);
     }
 } // namespace
+
+void LogindSleepInhibitor::reportCannotInhibit (const std::string& reason)
+{
+    failure = reason;
+    std::cerr << who << ": cannot keep the machine awake during the update (" << reason << ")" << std::endl;
+}
 
 LogindSleepInhibitor::~LogindSleepInhibitor()
 {
@@ -32,6 +32,7 @@ bool LogindSleepInhibitor::acquire()
     if (isHeld())
         return true;
 
+    failure.clear();
     sd_bus* bus = nullptr;
 
     // Honours DBUS_SYSTEM_BUS_ADDRESS, as every D-Bus client does.
@@ -47,7 +48,7 @@ bool LogindSleepInhibitor::acquire()
     sd_bus_message* reply = nullptr;
     int r = sd_bus_call_method (bus, "org.freedesktop.login1", "/org/freedesktop/login1",
                                 "org.freedesktop.login1.Manager", "Inhibit", &error, &reply,
-                                "ssss", "sleep:idle", who, why, "block");
+                                "ssss", what, who, why, "block");
 
     if (r < 0)
     {

@@ -10,6 +10,8 @@
 #include <windows.h>
 #else
 #include <cerrno>
+#include <cstdlib>
+#include <cstring>
 #include <fcntl.h>
 #include <sys/file.h>
 #include <sys/stat.h>
@@ -19,22 +21,58 @@
 namespace
 {
     std::mutex lockFolderLock;
+    juce::File chosenFolder; // setLockFolder()'s, or none
 
-    juce::File& lockFolder()
+#if ! JUCE_WINDOWS
+    juce::String describeError (int error)
     {
-#if JUCE_WINDOWS
-        static juce::File folder (juce::File::getSpecialLocation (juce::File::tempDirectory));
-#else
-        static juce::File folder ("/tmp");
-#endif
-        return folder;
+        return juce::String (std::strerror (error)).toLowerCase();
     }
+
+    /** The user's own folder for the claims: the session's $XDG_RUNTIME_DIR when
+        it is a private folder of this user's, else /tmp/qb4ii-update-UID, made
+        private. Sets problem instead when that one cannot be trusted: another
+        user may have made it first. */
+    juce::File userLockFolder (juce::String& problem)
+    {
+        const auto uid = ::geteuid();
+        const auto isPrivateFolder = [uid] (const struct stat& st) {
+            return S_ISDIR (st.st_mode) && st.st_uid == uid && (st.st_mode & 077) == 0;
+        };
+        struct stat st
+        {
+        };
+
+        if (const auto* runtime = std::getenv ("XDG_RUNTIME_DIR"); runtime != nullptr && runtime[0] == '/')
+            if (::lstat (runtime, &st) == 0 && isPrivateFolder (st))
+                return juce::File (runtime);
+
+        const auto path = "/tmp/qb4ii-update-" + juce::String ((juce::int64) uid);
+        const bool made = ::mkdir (path.toRawUTF8(), 0700) == 0;
+        const int mkdirError = errno;
+
+        if (::lstat (path.toRawUTF8(), &st) != 0)
+            problem = "the folder " + path + " cannot be made: " + describeError (made ? errno : mkdirError);
+        else if (st.st_uid != uid)
+            problem = path + " belongs to another user";
+        else if (! isPrivateFolder (st))
+            problem = path + " is not a folder of yours alone";
+
+        return problem.isEmpty() ? juce::File (path) : juce::File();
+    }
+#endif
 } // namespace
 
 void PortUpdateLock::setLockFolder (const juce::File& folder)
 {
     const std::lock_guard<std::mutex> sl (lockFolderLock);
-    lockFolder() = folder;
+    chosenFolder = folder;
+}
+
+juce::File PortUpdateLock::getLockFolder()
+{
+    const std::lock_guard<std::mutex> sl (lockFolderLock);
+    return chosenFolder;
 }
 
 PortUpdateLock::PortUpdateLock (const juce::String& name, int waitMs)
@@ -42,8 +80,15 @@ PortUpdateLock::PortUpdateLock (const juce::String& name, int waitMs)
 {
     const auto deadline = juce::Time::getMillisecondCounterHiRes() + waitMs;
 
-    while (! tryClaim() && juce::Time::getMillisecondCounterHiRes() < deadline)
+    // Only another update's claim is worth waiting for.
+    while (! tryClaim() && failure.isEmpty() && juce::Time::getMillisecondCounterHiRes() < deadline)
         juce::Thread::sleep (10);
+}
+
+bool PortUpdateLock::refuse (const juce::String& why)
+{
+    failure = why;
+    return held = false;
 }
 
 #if JUCE_WINDOWS
@@ -56,29 +101,44 @@ PortUpdateLock::~PortUpdateLock()
 
 bool PortUpdateLock::tryClaim()
 {
+    failure.clear();
+
     if (file != nullptr)
         return held = true;
 
-    juce::String path;
+    // The user's temporary folder is theirs alone: other users can neither
+    // create nor open files in it.
+    juce::File folder;
     {
         const std::lock_guard<std::mutex> sl (lockFolderLock);
-        path = lockFolder().getChildFile (lockFileNameFor (portName)).getFullPathName();
+        folder = chosenFolder != juce::File() ? chosenFolder : juce::File::getSpecialLocation (juce::File::tempDirectory);
     }
+    const auto path = folder.getChildFile (lockFileNameFor (portName)).getFullPathName();
 
     // Opened without sharing: while this handle is open, every other open of the
-    // file, in this process or another, fails with a sharing violation.
+    // file, in this process or another, fails with a sharing violation. A link
+    // planted at the name is opened as itself, and refused below.
     const auto handle = CreateFileW (path.toWideCharPointer(), GENERIC_READ, 0, nullptr, OPEN_ALWAYS,
-                                     FILE_ATTRIBUTE_NORMAL, nullptr);
+                                     FILE_ATTRIBUTE_NORMAL | FILE_FLAG_OPEN_REPARSE_POINT, nullptr);
 
-    if (handle != INVALID_HANDLE_VALUE)
+    if (handle == INVALID_HANDLE_VALUE)
     {
-        file = handle;
-        return held = true;
+        const auto error = GetLastError();
+        return error == ERROR_SHARING_VIOLATION ? (held = false)
+                                                : refuse ("the lock file " + path + " cannot be opened (Windows error " + juce::String ((int) error) + ")");
     }
 
-    // A file nobody can open does not stop updates.
-    held = GetLastError() != ERROR_SHARING_VIOLATION;
-    return held;
+    BY_HANDLE_FILE_INFORMATION info {};
+
+    if (GetFileType (handle) != FILE_TYPE_DISK || ! GetFileInformationByHandle (handle, &info)
+        || (info.dwFileAttributes & (FILE_ATTRIBUTE_REPARSE_POINT | FILE_ATTRIBUTE_DIRECTORY)) != 0 || info.nNumberOfLinks != 1)
+    {
+        CloseHandle (handle);
+        return refuse ("the lock file " + path + " is not a plain file");
+    }
+
+    file = handle;
+    return held = true;
 }
 #else
 PortUpdateLock::~PortUpdateLock()
@@ -90,46 +150,90 @@ PortUpdateLock::~PortUpdateLock()
 
 bool PortUpdateLock::tryClaim()
 {
+    failure.clear();
+
+    if (fd >= 0)
+        return held = true;
+
     juce::String path;
     {
         const std::lock_guard<std::mutex> sl (lockFolderLock);
-        path = lockFolder().getChildFile (lockFileNameFor (portName)).getFullPathName();
+        auto folder = chosenFolder;
+
+        if (folder == juce::File())
+        {
+            juce::String problem;
+            folder = userLockFolder (problem);
+
+            if (problem.isNotEmpty())
+                return refuse (problem);
+        }
+
+        path = folder.getChildFile (lockFileNameFor (portName)).getFullPathName();
     }
 
-    // Another user's file in the sticky /tmp cannot be opened with O_CREAT (the
-    // kernel protects regular files there), but it can be opened as it is, and a
-    // lock needs no write access.
-    if (fd < 0)
-        fd = ::open (path.toRawUTF8(), O_RDONLY | O_CLOEXEC);
-
-    if (fd < 0 && errno == ENOENT)
+    // A file removed or replaced between the open and the lock would be a claim
+    // no other updater sees: the file must still be the one at the name once
+    // locked, or the claim is tried again.
+    for (int attempt = 0; attempt < 3; ++attempt)
     {
-        // Readable by every user whatever the umask, so that theirs can lock it too.
-        fd = ::open (path.toRawUTF8(), O_RDONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0644);
-        if (fd >= 0)
-            ::fchmod (fd, 0644);
+        // Never through a symbolic link, never waiting on a FIFO or a device, and
+        // never taking a terminal.
+        const int f = ::open (path.toRawUTF8(), O_RDONLY | O_CREAT | O_NOFOLLOW | O_NONBLOCK | O_NOCTTY | O_CLOEXEC, 0600);
+
+        if (f < 0)
+            return refuse (errno == ELOOP ? "the lock file " + path + " is a symbolic link"
+                                          : "the lock file " + path + " cannot be opened: " + describeError (errno));
+
+        struct stat opened
+        {
+        };
+        const auto refuseOpened = [&] (const juce::String& why) {
+            ::close (f);
+            return refuse ("the lock file " + path + " " + why);
+        };
+
+        if (::fstat (f, &opened) != 0 || ! S_ISREG (opened.st_mode))
+            return refuseOpened ("is not a regular file");
+        if (opened.st_uid != ::geteuid())
+            return refuseOpened ("belongs to another user");
+        if (opened.st_nlink != 1)
+            return refuseOpened ("has other names (hard links)");
+
+        if (::flock (f, LOCK_EX | LOCK_NB) != 0)
+        {
+            // Each open file description locks on its own: a second claim in this
+            // process is refused as another process's would be.
+            if (errno == EWOULDBLOCK)
+            {
+                ::close (f);
+                return held = false;
+            }
+
+            return refuseOpened ("cannot be locked: " + describeError (errno));
+        }
+
+        struct stat named
+        {
+        };
+
+        if (::lstat (path.toRawUTF8(), &named) == 0 && named.st_dev == opened.st_dev && named.st_ino == opened.st_ino)
+        {
+            fd = f;
+            return held = true;
+        }
+
+        ::close (f);
     }
 
-    if (fd < 0 && errno == EEXIST)
-        fd = ::open (path.toRawUTF8(), O_RDONLY | O_CLOEXEC);
-
-    if (fd < 0)
-    {
-        held = true;
-        return true;
-    }
-
-    // Each open file description locks on its own: a second claim in this process
-    // is refused as another process's would be.
-    held = ::flock (fd, LOCK_EX | LOCK_NB) == 0;
-    return held;
+    return refuse ("the lock file " + path + " keeps being replaced");
 }
 #endif
 
 bool PortUpdateLock::isClaimed (const juce::String& portName)
 {
     const PortUpdateLock probe (portName);
-    return ! probe.isHeld();
+    return ! probe.isHeld() && probe.getFailure().isEmpty();
 }
 
 juce::String PortUpdateLock::lockFileNameFor (const juce::String& portName)
@@ -137,9 +241,17 @@ juce::String PortUpdateLock::lockFileNameFor (const juce::String& portName)
     juce::String readable;
 
     for (auto c : portName)
-        readable << (juce::CharacterFunctions::isLetterOrDigit (c) ? juce::String::charToString (c) : juce::String ("_"));
+    {
+        const bool plain = (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z') || (c >= '0' && c <= '9');
+        readable << (plain ? juce::String::charToString (c) : juce::String ("_"));
+    }
 
-    // The readable part may be shared by names that differ only in punctuation.
-    return "qb4ii-update-" + readable.substring (0, 64) + "-"
-           + juce::String::toHexString ((juce::int64) portName.hashCode64()) + ".lock";
+    // The readable part may be shared by names that differ only in punctuation:
+    // a 64-bit FNV-1a hash of the name's UTF-8 bytes tells them apart.
+    juce::uint64 hash = 0xcbf29ce484222325ull;
+
+    for (const auto* byte = portName.toRawUTF8(); *byte != 0; ++byte)
+        hash = (hash ^ (juce::uint8) *byte) * 0x100000001b3ull;
+
+    return "qb4ii-update-" + readable.substring (0, 64) + "-" + juce::String::toHexString ((juce::int64) hash).paddedLeft ('0', 16) + ".lock";
 }

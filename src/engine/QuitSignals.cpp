@@ -3,17 +3,29 @@
 #include <juce_events/juce_events.h>
 
 #include <atomic>
+#include <iterator>
 
 #if JUCE_LINUX
+#include <cerrno>
 #include <csignal>
+#include <cstring>
 #include <fcntl.h>
+#include <iostream>
 #include <unistd.h>
 
 namespace
 {
-    // The write end of the pipe, for the handler; -1 while none is installed.
+    // SIGHUP too: a closed terminal or a lost session ends the program as a
+    // logout does, through the same rule.
+    constexpr int quitSignals[] = { SIGINT, SIGTERM, SIGHUP };
+
+    // The pipe, made once and kept open until the process ends: a handler still
+    // running on another thread while an instance goes can never write into a
+    // descriptor that was closed and reused. -1 until made.
+    int signalPipe[2] { -1, -1 };
     volatile sig_atomic_t signalPipeWriteEnd = -1;
 
+    // Async-signal-safe: one write(2), errno kept.
     void writeToSignalPipe (int)
     {
         const int savedErrno = errno;
@@ -22,46 +34,53 @@ namespace
         [[maybe_unused]] const auto written = ::write (signalPipeWriteEnd, &byte, 1);
         errno = savedErrno;
     }
-} // namespace
 
-struct QuitSignals::Pimpl
-{
-    int fds[2] { -1, -1 };
-    struct sigaction previousInt
+    void drain (int readEnd)
     {
-    }, previousTerm {};
-};
-
-QuitSignals::QuitSignals (std::function<void()> onQuitRequested)
-{
-    jassert (signalPipeWriteEnd == -1); // one instance at a time
-
-    auto p = std::make_unique<Pimpl>();
-
-    if (::pipe2 (p->fds, O_CLOEXEC | O_NONBLOCK) != 0)
-        return;
-
-    const int readEnd = p->fds[0];
-    juce::LinuxEventLoop::registerFdCallback (readEnd, [readEnd, callback = std::move (onQuitRequested)] (int) {
         char bytes[64];
         while (::read (readEnd, bytes, sizeof (bytes)) > 0)
         {
         }
+    }
+} // namespace
+
+struct QuitSignals::Pimpl
+{
+    struct sigaction previous[std::size (quitSignals)] {};
+};
+
+QuitSignals::QuitSignals (std::function<void()> onQuitRequested)
+{
+    // Close-on-exec, so that no program this one starts inherits it, and
+    // non-blocking, so that neither the handler nor the reader can stall.
+    if (signalPipe[0] < 0 && ::pipe2 (signalPipe, O_CLOEXEC | O_NONBLOCK) != 0)
+    {
+        std::cerr << "QB4II Firmware Updater: cannot catch SIGINT, SIGTERM or SIGHUP (" << std::strerror (errno)
+                  << "): they would end the program at once, even during an update\n";
+        return;
+    }
+
+    const int readEnd = signalPipe[0];
+    drain (readEnd); // a signal an earlier instance left is not this one's
+    juce::LinuxEventLoop::registerFdCallback (readEnd, [readEnd, callback = std::move (onQuitRequested)] (int) {
+        drain (readEnd);
 
         if (callback)
             callback();
     });
 
-    signalPipeWriteEnd = p->fds[1];
+    signalPipeWriteEnd = signalPipe[1];
 
+    auto p = std::make_unique<Pimpl>();
     struct sigaction action
     {
     };
     action.sa_handler = writeToSignalPipe;
     sigemptyset (&action.sa_mask);
     action.sa_flags = SA_RESTART;
-    ::sigaction (SIGINT, &action, &p->previousInt);
-    ::sigaction (SIGTERM, &action, &p->previousTerm);
+
+    for (size_t i = 0; i < std::size (quitSignals); ++i)
+        ::sigaction (quitSignals[i], &action, &p->previous[i]);
 
     pimpl = std::move (p);
 }
@@ -71,13 +90,10 @@ QuitSignals::~QuitSignals()
     if (pimpl == nullptr)
         return;
 
-    ::sigaction (SIGINT, &pimpl->previousInt, nullptr);
-    ::sigaction (SIGTERM, &pimpl->previousTerm, nullptr);
-    signalPipeWriteEnd = -1;
+    for (size_t i = 0; i < std::size (quitSignals); ++i)
+        ::sigaction (quitSignals[i], &pimpl->previous[i], nullptr);
 
-    juce::LinuxEventLoop::unregisterFdCallback (pimpl->fds[0]);
-    ::close (pimpl->fds[0]);
-    ::close (pimpl->fds[1]);
+    juce::LinuxEventLoop::unregisterFdCallback (signalPipe[0]);
 }
 
 #elif JUCE_WINDOWS

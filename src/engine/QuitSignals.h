@@ -4,12 +4,15 @@
 #include <memory>
 
 /**
-    Turns the signals that ask a program to end, SIGINT (Ctrl+C in a terminal) and
-    SIGTERM (logout, kill), into a call on the message thread, so that they reach
+    Turns the signals that ask a program to end, SIGINT (Ctrl+C in a terminal),
+    SIGTERM (logout, kill) and SIGHUP (its terminal closed), into a call on the
+    message thread, so that they reach
     the program's own rule for ending (the window's quit guard, the terminal
     updater's interruption rule) instead of ending it in the middle of an update.
 
-    The handlers only write a byte to a pipe; the message loop reads it. On
+    The handlers only write a byte to a pipe; the message loop reads it. The
+    pipe is made once and stays open until the process ends; where it cannot be
+    made, the program says so on stderr and the signals keep their defaults. On
     Windows, a console program's Ctrl+C and Ctrl+Break are taken the same way
     (posted to the message thread). Elsewhere nothing is installed. One instance at a time; create and
     destroy it on the message thread, once the message manager exists. The

@@ -343,6 +343,26 @@ void MainWindowComponent::beginUpdate()
                             "Close " + (writers.isEmpty() ? juce::String ("the other programs that use the QB4 II") : listOfNames (writers))
                                 + ", then try again. While another program sends to the QB4 II, its messages would land inside the firmware.");
     }
+    else if (engine->getLastStartRefusal() == ApplicationEngine::machineMaySleep)
+    {
+        // Nothing was sent: the user decides whether to go ahead.
+        if (alerts->askOkCancel ("Computer May Sleep",
+                                 "QB4II Firmware Updater cannot keep this computer from sleeping or shutting down during the update ("
+                                     + engine->getSleepFailure() + "). If it sleeps, shuts down or its lid is closed before the update "
+                                     + "ends, your QB4 II may not start again. Press OK to update anyway, and keep the computer "
+                                     + "awake until the update has ended."))
+        {
+            engine->acceptSleepRisk();
+            beginUpdate();
+        }
+    }
+    else if (engine->getLastStartRefusal() == ApplicationEngine::portClaimFailed)
+    {
+        alerts->showNotice ("Controller Not Claimed",
+                            "QB4II Firmware Updater could not make sure that no other update writes to your QB4 II at the same time, "
+                            "so nothing was sent to it: "
+                                + engine->getPortClaimFailure() + ". Remove that file or fix the folder, then try again.");
+    }
     else if (engine->getLastStartRefusal() == ApplicationEngine::imageDamaged)
     {
         alerts->showNotice ("Firmware Image Damaged",

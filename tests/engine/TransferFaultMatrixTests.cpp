@@ -23,6 +23,7 @@
 
 #include <atomic>
 #include <csignal>
+#include <map>
 #include <thread>
 
 using testing_support::pumpFor;
@@ -56,6 +57,7 @@ namespace
         quitRequested,             ///< the user asks to quit mid-stream and cancels
         sigterm,                   ///< SIGTERM mid-stream; the user cancels the question
         sigint,                    ///< SIGINT mid-stream; the user cancels the question
+        sighup,                    ///< SIGHUP (the terminal closed) mid-stream; the user cancels the question
         emergencyFlagClearedFirst, ///< the engine's emergency flag is cleared before the user's start
         writerBeforeStart,         ///< another program writes to the controller before the start
         heldPortUnlisted,          ///< the platform cannot list writers, and another program holds the port
@@ -396,11 +398,14 @@ TEST_P (TransferFaultMatrix, EndsAsExpectedAndKeepsItsPromises)
         ASSERT_TRUE (waitForSlices (row.bursts));
         quitAllowed = guard.mayQuit();
     }
-    else if (fault == Fault::sigterm || fault == Fault::sigint)
+    else if (fault == Fault::sigterm || fault == Fault::sigint || fault == Fault::sighup)
     {
         signals = std::make_unique<QuitSignals> ([&] { quitAllowed = guard.mayQuit(); });
         ASSERT_TRUE (waitForSlices (row.bursts));
-        std::raise (fault == Fault::sigterm ? SIGTERM : SIGINT);
+#if QB4II_QUIT_SIGNALS
+        const std::map<Fault, int> numbers { { Fault::sigterm, SIGTERM }, { Fault::sigint, SIGINT }, { Fault::sighup, SIGHUP } };
+        std::raise (numbers.at (fault));
+#endif
         ASSERT_TRUE (pumpUntil ([&] { return questions > 0; })) << "the signal did not reach the quit guard";
     }
 
@@ -445,7 +450,7 @@ TEST_P (TransferFaultMatrix, EndsAsExpectedAndKeepsItsPromises)
     }
     expectOnlyTheUpdateOnThePort();
 
-    if (fault == Fault::quitRequested || fault == Fault::sigterm || fault == Fault::sigint)
+    if (fault == Fault::quitRequested || fault == Fault::sigterm || fault == Fault::sigint || fault == Fault::sighup)
     {
         EXPECT_EQ (questions, 1);
         EXPECT_FALSE (quitAllowed);
@@ -498,13 +503,14 @@ INSTANTIATE_TEST_SUITE_P (
     [] (const ::testing::TestParamInfo<Row>& p) { return std::string (p.param.name); });
 
 #if QB4II_QUIT_SIGNALS
-// Where the program turns SIGTERM and SIGINT into quit requests.
+// Where the program turns SIGTERM, SIGINT and SIGHUP into quit requests.
 INSTANTIATE_TEST_SUITE_P (
     SignalRows,
     TransferFaultMatrix,
     ::testing::Values (
         Row { "SigtermMidStream", Form::normal, Fault::sigterm, 100, -1, true },
         Row { "SigintMidStream", Form::normal, Fault::sigint, 100, -1, true },
+        Row { "SighupMidStream", Form::normal, Fault::sighup, 100, -1, true },
         Row { "EmergencySigtermMidStream", Form::emergency, Fault::sigterm, 100, -1, true }),
     [] (const ::testing::TestParamInfo<Row>& p) { return std::string (p.param.name); });
 #endif

@@ -58,7 +58,7 @@ namespace
     bool lockListed()
     {
         const auto locks = listInhibitors();
-        return locks.size() == 1 && locks[0].what == "sleep:idle" && locks[0].who == "QB4II Firmware Updater"
+        return locks.size() == 1 && locks[0].what == "sleep:idle:shutdown:handle-lid-switch" && locks[0].who == "QB4II Firmware Updater"
                && locks[0].why == LogindSleepInhibitor::why && locks[0].mode == "block";
     }
 
@@ -171,10 +171,13 @@ INSTANTIATE_TEST_SUITE_P (
         Row { "AppQuitsWhileSending", false, Ending::appQuitsWhileSending }),
     [] (const ::testing::TestParamInfo<Row>& p) { return std::string (p.param.name); });
 
-TEST (LogindInhibitorWithoutABus, TheUpdateRunsAsBefore)
+TEST (LogindInhibitorWithoutABus, TheUpdateWaitsForTheUsersWordThenRunsAsBefore)
 {
     const std::string saved = std::getenv ("DBUS_SYSTEM_BUS_ADDRESS") != nullptr ? std::getenv ("DBUS_SYSTEM_BUS_ADDRESS") : "";
     setenv ("DBUS_SYSTEM_BUS_ADDRESS", "unix:path=/nonexistent/qb4ii-no-bus", 1);
+    const std::unique_ptr<const std::string, void (*) (const std::string*)> restore (&saved, [] (const std::string* address) {
+        setenv ("DBUS_SYSTEM_BUS_ADDRESS", address->c_str(), 1);
+    });
 
     testing_support::UpdaterRig rig;
     RecordingEngineListener listener;
@@ -183,13 +186,18 @@ TEST (LogindInhibitorWithoutABus, TheUpdateRunsAsBefore)
     rig.emulator.powerUp();
     ASSERT_TRUE (pumpUntil ([&] { return rig.engine->getState().firmwareVersion.load() == 1.0; }));
 
+    // Nothing is sent until the user has been told and agreed.
+    ASSERT_FALSE (rig.engine->startUpdate (false));
+    EXPECT_EQ (rig.engine->getLastStartRefusal(), ApplicationEngine::machineMaySleep);
+    EXPECT_TRUE (rig.engine->getSleepFailure().startsWith ("no system bus")) << rig.engine->getSleepFailure();
+    rig.engine->acceptSleepRisk();
+
     ASSERT_TRUE (rig.engine->startUpdate (false));
     ASSERT_TRUE (pumpUntil ([&] { return rig.engine->getState().updateState == ApplicationEngine::complete
                                          || ! listener.errors.empty(); },
                             20000));
     EXPECT_EQ (rig.engine->getState().updateState, (int) ApplicationEngine::complete);
     EXPECT_TRUE (listener.errors.empty());
+    EXPECT_EQ (rig.emulator.getCounts().eraseRequests, 1);
     rig.engine->removeListener (&listener);
-
-    setenv ("DBUS_SYSTEM_BUS_ADDRESS", saved.c_str(), 1);
 }

@@ -278,6 +278,33 @@ TEST_F (MainWindowComponentScenario, EmergencyFormShownIsTheOneThatRunsWhateverH
     EXPECT_EQ (emulator.getCounts().imagesAccepted, 1);
 }
 
+TEST_F (MainWindowComponentScenario, WithNothingToKeepTheComputerAwakeTheUserDecides)
+{
+    struct RefusingInhibitor final : SleepInhibitor
+    {
+        bool acquire() override { return false; }
+        void release() override {}
+        bool isHeld() const override { return false; }
+        std::string getFailure() const override { return "no system bus"; }
+    };
+    engine->setSleepInhibitor (std::make_unique<RefusingInhibitor>());
+    emulator.powerUp();
+    ASSERT_TRUE (waitFor ([&] { return versionText (c()) == "QB4II Control: 1.00"; }));
+
+    for (const bool goAhead : { false, true })
+    {
+        alerts->answer = goAhead;
+        click (c());
+        ASSERT_EQ (alerts->questions.size(), goAhead ? 2u : 1u);
+        EXPECT_EQ (alerts->questions.back().title, "Computer May Sleep");
+        EXPECT_TRUE (alerts->questions.back().message.contains ("(no system bus)")) << alerts->questions.back().message;
+        EXPECT_EQ (eraseRequestsSent(), goAhead ? 1u : 0u);
+    }
+
+    ASSERT_TRUE (waitFor ([&] { return ! alerts->notices.empty(); }));
+    EXPECT_EQ (alerts->notices[0].title, "Firmware Update Complete");
+}
+
 TEST_F (MainWindowComponentScenario, ControllerAnotherUpdaterIsWritingToIsNotStartedAndTheUserIsTold)
 {
     emulator.powerUp();
@@ -296,8 +323,18 @@ TEST_F (MainWindowComponentScenario, ControllerAnotherUpdaterIsWritingToIsNotSta
     EXPECT_TRUE (updateButton (c()).isEnabled());
     EXPECT_EQ (eraseRequestsSent(), 0u);
 
-    // Once the other update has ended the port is free.
+    // Something else at the lock's name: no update goes ahead unclaimed.
+    const auto planted = PortUpdateLock::getLockFolder().getChildFile (PortUpdateLock::lockFileNameFor (deviceMidiPortName));
+    ASSERT_TRUE (planted.deleteFile() && planted.createDirectory());
     click (c());
-    ASSERT_TRUE (waitFor ([&] { return alerts->notices.size() == 2; }));
-    EXPECT_EQ (alerts->notices[1].title, "Firmware Update Complete");
+    planted.deleteRecursively();
+    ASSERT_EQ (alerts->notices.size(), 2u);
+    EXPECT_EQ (alerts->notices[1].title, "Controller Not Claimed");
+    EXPECT_TRUE (alerts->notices[1].message.contains (planted.getFileName())) << alerts->notices[1].message;
+    EXPECT_EQ (eraseRequestsSent(), 0u);
+
+    // Once the other update has ended, and the name is clear, the port is free.
+    click (c());
+    ASSERT_TRUE (waitFor ([&] { return alerts->notices.size() == 3; }));
+    EXPECT_EQ (alerts->notices[2].title, "Firmware Update Complete");
 }

@@ -52,9 +52,11 @@ void QB4IIFirmwareUpdaterApplication::initialise (const juce::String&)
     content = nullptr;
     eventQueueWatch = std::make_unique<X11EventQueueWatch>();
 
-    quitGuard = std::make_unique<QuitGuard> (engine, [] (const juce::String& title, const juce::String& message) {
-        return juce::AlertWindow::showOkCancelBox (juce::MessageBoxIconType::InfoIcon, title, message,
-                                                   "OK", "Cancel", nullptr, nullptr);
+    quitGuard = std::make_unique<QuitGuard> (engine, [] (const juce::String& title, const juce::String& message, std::function<void (bool)> answer) {
+        juce::AlertWindow::showOkCancelBox (juce::MessageBoxIconType::InfoIcon, title, message, "OK", "Cancel", nullptr,
+                                            juce::ModalCallbackFunction::create ([answer = std::move (answer)] (int result) {
+                                                answer (result != 0);
+                                            }));
     });
 
     initialised();
@@ -70,6 +72,8 @@ void QB4IIFirmwareUpdaterApplication::anotherInstanceStarted (const juce::String
 
 void QB4IIFirmwareUpdaterApplication::systemRequestedQuit()
 {
-    if (quitGuard == nullptr || quitGuard->mayQuit())
+    if (quitGuard == nullptr)
         quit();
+    else
+        quitGuard->requestQuit ([] { quit(); });
 }

@@ -12,16 +12,24 @@ QuitGuard::QuitGuard (ApplicationEngine::Ptr e, Ask a)
 {
 }
 
-bool QuitGuard::mayQuit()
+void QuitGuard::requestQuit (std::function<void()> quit)
 {
     if (engine == nullptr || ! engine->isUpdating())
-        return true;
+    {
+        quit();
+        return;
+    }
 
     // A second request (the close button again, another signal) while the
     // question is open is answered by the question itself.
-    if (asking)
-        return false;
+    if (*asking)
+        return;
 
-    const juce::ScopedValueSetter<bool> askingNow (asking, true);
-    return ask (questionTitle, questionMessage);
+    *asking = true;
+    ask (questionTitle, questionMessage, [stillAsking = asking, quit = std::move (quit)] (bool confirmed) {
+        *stillAsking = false;
+
+        if (confirmed)
+            quit();
+    });
 }

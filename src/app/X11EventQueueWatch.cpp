@@ -7,6 +7,13 @@
 
 #if JUCE_LINUX
 #include <juce_events/native/juce_linux_EventLoopInternal.h>
+
+// That header is the framework's own, not its API: what this relies on (the
+// loop's handler for a descriptor, the X11 loop's use of it) was read in JUCE
+// 7.0.5's source. Another version must be read again before it is trusted.
+#if JUCE_MAJOR_VERSION != 7 || JUCE_MINOR_VERSION != 0 || JUCE_BUILDNUMBER != 5
+#error "X11EventQueueWatch was written against JUCE 7.0.5's Linux event loop: check invokeEventLoopCallbackForFd and the X11 loop of this version, then update this check"
+#endif
 #endif
 
 X11EventQueueWatch::X11EventQueueWatch()

@@ -1,5 +1,6 @@
 #include "firmware/FirmwareSysexSender.h"
 
+#include <algorithm>
 #include <cmath>
 
 const char* const FirmwareSysexSender::statusStarted = "Started";
@@ -168,6 +169,18 @@ void FirmwareSysexSender::sendNextBlock()
 
     if (! midiManager->isOutputDevicePresent (deviceName) || ! sendToDevice (update->getBlock ((int) currentBlock)))
     {
+        // A listed port, the stream's one output, that refused the whole block
+        // took none of it: the same block is tried again shortly, a few times.
+        const int interval = update->getBlockInterval();
+
+        if (currentBlock != 0 && refusalsOfThisBlock < refusedBlockRetries && midiManager->isOutputDevicePresent (deviceName)
+            && streamIdentifiers.size() == 1 && midiManager->getOpenOutputIdentifiers (deviceName) == streamIdentifiers)
+        {
+            ++refusalsOfThisBlock;
+            startTimer (sendTimerID, std::max (1, interval / refusedBlockRetryDivisor));
+            return;
+        }
+
         // Listed or not, nothing took the block and nothing is counted. Once blocks
         // have gone out the stream is broken; before, the port is waited for, for
         // a while.
@@ -176,6 +189,8 @@ void FirmwareSysexSender::sendNextBlock()
 
         return;
     }
+
+    refusalsOfThisBlock = 0;
 
     if (currentBlock == 0)
         streamIdentifiers = midiManager->getOpenOutputIdentifiers (deviceName);

@@ -63,6 +63,13 @@ public:
     /** How long the port is waited for before the first block, in milliseconds. */
     static constexpr int defaultReconnectTimeoutMs = 30000;
 
+    /** A block the one open port refused (its buffer full, say) is tried again
+        this many times, a fraction of the interval apart, before the controller
+        counts as lost. Nothing of a refused block went out, so nothing repeats;
+        the block after it still waits the whole interval. */
+    static constexpr int refusedBlockRetries = 4;
+    static constexpr int refusedBlockRetryDivisor = 8; ///< the retries' spacing: the interval over this
+
     /** Every block has been handed to an open output. */
     static const char* const statusCompleted;
 
@@ -142,6 +149,7 @@ private:
     // disconnected since.
     juce::StringArray streamIdentifiers;
     bool streamLost = false;
+    int refusalsOfThisBlock = 0;
 
     // When the erase request went out, and when the last block went out (or the
     // stream was started): the timer is trusted for pacing, but never blindly.

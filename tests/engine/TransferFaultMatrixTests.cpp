@@ -48,7 +48,8 @@ namespace
         resetAtLastByte,           ///< the controller resets the moment the last byte arrives
         portNeverListed,           ///< the controller is gone before the update starts
         refuseEraseRequest,        ///< the system refuses the erase request
-        refuseSlice,               ///< the system refuses slice number `bursts`
+        refuseSlice,               ///< the system refuses slice number `bursts`, every time
+        refuseSliceTwice,          ///< the system refuses slice number `bursts` twice (a full buffer), then takes it
         unrelatedMidi,             ///< the controller sends clock and notes with every slice
         identityReplyStorm,        ///< identity replies arrive throughout the stream
         secondSameNamedUnplugged,  ///< a second controller of the same name is unplugged mid-stream
@@ -277,9 +278,12 @@ TEST_P (TransferFaultMatrix, EndsAsExpectedAndKeepsItsPromises)
             return b == juce::MemoryBlock (eraseRequestMessage.data(), eraseRequestMessage.size());
         });
     }
-    else if (fault == Fault::refuseSlice)
+    else if (fault == Fault::refuseSlice || fault == Fault::refuseSliceTwice)
     {
-        service->setSendRefusal (port, [&] (const juce::MemoryBlock& b) { return b == block (row.bursts); });
+        const auto refusals = std::make_shared<std::atomic<int>> (0);
+        service->setSendRefusal (port, [&, refusals] (const juce::MemoryBlock& b) {
+            return b == block (row.bursts) && (fault == Fault::refuseSlice || refusals->fetch_add (1) < 2);
+        });
     }
     else if (fault == Fault::secondSameNamedUnplugged)
     {
@@ -333,12 +337,19 @@ TEST_P (TransferFaultMatrix, EndsAsExpectedAndKeepsItsPromises)
     }
 
     // Act at the row's moment.
+    // The user answers Cancel, later: the guard must not wait for it.
     int questions = 0;
     bool quitAllowed = false;
-    QuitGuard guard (engine, [&] (const juce::String&, const juce::String&) {
+    std::function<void (bool)> pendingAnswer;
+    QuitGuard guard (engine, [&] (const juce::String&, const juce::String&, std::function<void (bool)> answer) {
         ++questions;
-        return false;
+        pendingAnswer = std::move (answer);
     });
+    const auto requestQuit = [&] {
+        guard.requestQuit ([&] { quitAllowed = true; });
+        EXPECT_TRUE (pendingAnswer != nullptr) << "the question was not left open";
+        pendingAnswer (false);
+    };
     std::unique_ptr<QuitSignals> signals;
     std::atomic<bool> storming { false };
     std::thread storm;
@@ -396,11 +407,11 @@ TEST_P (TransferFaultMatrix, EndsAsExpectedAndKeepsItsPromises)
     else if (fault == Fault::quitRequested)
     {
         ASSERT_TRUE (waitForSlices (row.bursts));
-        quitAllowed = guard.mayQuit();
+        requestQuit();
     }
     else if (fault == Fault::sigterm || fault == Fault::sigint || fault == Fault::sighup)
     {
-        signals = std::make_unique<QuitSignals> ([&] { quitAllowed = guard.mayQuit(); });
+        signals = std::make_unique<QuitSignals> ([&] { requestQuit(); });
         ASSERT_TRUE (waitForSlices (row.bursts));
 #if QB4II_QUIT_SIGNALS
         const std::map<Fault, int> numbers { { Fault::sigterm, SIGTERM }, { Fault::sigint, SIGINT }, { Fault::sighup, SIGHUP } };
@@ -489,6 +500,7 @@ INSTANTIATE_TEST_SUITE_P (
         Row { "BackUnderTheOtherNameMidStream", Form::normal, Fault::backUnderAlternateName, 100, 20, false },
         Row { "RefusedEraseRequest", Form::normal, Fault::refuseEraseRequest, 0, -1, false },
         Row { "RefusedSliceMidStream", Form::normal, Fault::refuseSlice, 300, -1, false },
+        Row { "SliceRefusedTwiceThenTaken", Form::normal, Fault::refuseSliceTwice, 300, -1, true },
         Row { "UnrelatedMidiDuringTheStream", Form::normal, Fault::unrelatedMidi, 0, -1, true },
         Row { "IdentityReplyStormDuringTheStream", Form::normal, Fault::identityReplyStorm, 0, -1, true },
         Row { "SecondSameNamedControllerUnplugged", Form::normal, Fault::secondSameNamedUnplugged, 100, -1, false },

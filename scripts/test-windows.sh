@@ -63,6 +63,22 @@ check_resources() { # EXE DESCRIPTION
         grep -qF "$expected" <<< "$manifest" || { echo "FAILED: $name: manifest lacks $expected"; failures=$((failures + 1)); }
     done
 }
+# ASLR with high entropy and DEP, from the headers' DllCharacteristics, and no
+# section both writable and executable.
+echo
+echo "--- hardening"
+for exe in "$dir/qb4ii_app_artefacts/Release/QB4II Firmware Updater.exe" "$dir/src/cli/qb4ii-update.exe"; do
+    headers=$(x86_64-w64-mingw32-objdump -p "$exe")
+    sections=$(x86_64-w64-mingw32-objdump -h "$exe")
+    characteristics=$(sed -n 's/^DllCharacteristics[[:space:]]*\([0-9a-f]*\)$/\1/p' <<< "$headers")
+    missing=$(for flag in HIGH_ENTROPY_VA DYNAMIC_BASE NX_COMPAT; do grep -q "^[[:space:]]*$flag$" <<< "$headers" || echo "$flag"; done)
+    # objdump marks a section's contents READONLY unless it is writable.
+    writable_code=$(grep -A1 "^ *[0-9]" <<< "$sections" | paste - - | grep "CODE" | grep -v "READONLY" | awk '{ print $2 }' || true)
+    echo "$(basename "$exe"): DllCharacteristics 0x$characteristics${missing:+, lacks }$(echo $missing)"
+    [ -z "$missing" ] || { echo "FAILED: $(basename "$exe") lacks $(echo $missing)"; failures=$((failures + 1)); }
+    [ -z "$writable_code" ] || { echo "FAILED: $(basename "$exe"): writable and executable sections $(echo $writable_code)"; failures=$((failures + 1)); }
+done
+
 echo
 echo "--- resources"
 check_resources "$dir/qb4ii_app_artefacts/Release/QB4II Firmware Updater.exe" "QB4II Firmware Updater"

@@ -151,6 +151,11 @@ TEST (FirmwarePacker, TheOfferedVersionComesFromTheFilesName)
     for (const auto& [name, version] : names)
         EXPECT_EQ (firmware_packer::versionFromFileName (name), version) << name;
 
+    // A name is only ever a comment in the generated source.
+    const auto source = firmware_packer::toCppSource ("\xf0\xf7", "fw\n#error injected\\", "1.05");
+    EXPECT_EQ (source.find ("\n#error"), std::string::npos);
+    EXPECT_NE (source.find ("// fw?#error injected/\n"), std::string::npos);
+
     // The build took the embedded image's version from the offered file's name.
     EXPECT_EQ (std::string (firmwareImageVersion), firmware_packer::versionFromFileName (QB4II_FIRMWARE_HEX));
 }

@@ -317,8 +317,11 @@ namespace firmware_packer
         std::string source;
         source.reserve (image.size() * 5 + 1024);
 
+        // The name goes into a comment: no byte of it may end the comment's line
+        // (a line break, or a backslash splicing the next line in).
         source += "// Generated at build time by the firmware packer from\n// ";
-        source += sourceName;
+        for (const auto c : sourceName)
+            source += c == '\\' ? '/' : (c < 0x20 || c > 0x7e) ? '?' : c;
         source += "\n// Do not edit: change the .hex file instead.\n\n";
         source += "#include \"firmware/DeviceMessages.h\"\n\n";
         source += "namespace\n{\n    const unsigned char firmwareImageBytes[" + std::to_string (image.size()) + "] = {";

@@ -56,7 +56,8 @@ namespace firmware_packer
         firmwareImageVersion and firmwareImageSha256 (declared in
         firmware/DeviceMessages.h) with the bytes of the packed image, the version
         it carries and the image's digest; sourceName is mentioned in its opening
-        comment. */
+        comment, its backslashes as '/' and any byte outside printable ASCII as
+        '?'. The version must be one versionFromFileName() gives. */
     std::string toCppSource (std::string_view image, std::string_view sourceName, std::string_view version);
 
     /** The firmware version a file's name gives, as in "qb4ii-firmware-1.05.hex":

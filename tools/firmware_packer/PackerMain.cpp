@@ -131,6 +131,13 @@ int main (int argc, char** argv)
 
     if (version.empty())
         version = firmware_packer::versionFromFileName (input);
+    else if (firmware_packer::versionFromFileName (version + ".hex") != version)
+    {
+        // It is written into generated code, and shown as the controller reports it.
+        std::cerr << input << ": error: the version \"" << version << "\" is not of the form 1.05\n";
+        removeOutputs();
+        return statusRejected;
+    }
 
     if (! cppOutput.empty() && version.empty())
     {

@@ -11,6 +11,7 @@ extern "C"
 }
 
 #include <cerrno>
+#include <poll.h>
 #include <vector>
 
 namespace
@@ -357,6 +358,162 @@ private:
 };
 
 //==============================================================================
+/** An input port of the controller's, read on a thread of its own through a
+    sequencer client of its own (the shared one reads the announcements).
+
+    Any client of the sequencer can send events to any port it can address, so
+    every event whose source is not the port this input was opened for is
+    dropped: the kernel writes the sending client's number into each event, so
+    no other program can pass for the controller. Our port is also hidden from
+    the lists and takes no subscriptions but our own.
+
+    System Exclusive messages arrive in pieces and are put together here, up to
+    maxSysexBytes: a longer one is dropped whole, with everything up to its F7
+    or the next F0, so an endless one costs no more memory than that. */
+class AlsaMidiService::AlsaInput final : public MidiService::Input
+    , private juce::Thread
+{
+public:
+    /** The longest System Exclusive message delivered; an identity reply is 37 bytes. */
+    static constexpr size_t maxSysexBytes = 4096;
+
+    static std::unique_ptr<AlsaInput> open (PortAddress source, juce::MidiDeviceInfo info, juce::MidiInputCallback& callback)
+    {
+        snd_seq_t* seq = nullptr;
+
+        {
+            const ScopedSilentAlsaErrors silent;
+
+            if (snd_seq_open (&seq, "default", SND_SEQ_OPEN_INPUT, SND_SEQ_NONBLOCK) < 0 || seq == nullptr)
+                return nullptr;
+        }
+
+        snd_midi_event_t* decoder = nullptr;
+        const auto port = snd_seq_create_simple_port (seq, "input", SND_SEQ_PORT_CAP_WRITE | SND_SEQ_PORT_CAP_NO_EXPORT,
+                                                      SND_SEQ_PORT_TYPE_APPLICATION);
+
+        if (snd_seq_set_client_name (seq, clientName) < 0 || port < 0
+            || snd_seq_connect_from (seq, port, source.client, source.port) < 0 || snd_midi_event_new (64, &decoder) < 0)
+        {
+            snd_seq_close (seq);
+            return nullptr;
+        }
+
+        snd_midi_event_no_status (decoder, 1); // every message whole, running status or not
+        return std::unique_ptr<AlsaInput> (new AlsaInput (seq, decoder, source, std::move (info), callback));
+    }
+
+    ~AlsaInput() override
+    {
+        stop();
+        snd_midi_event_free (decoder);
+        snd_seq_close (seq);
+    }
+
+    void start() override { startThread(); }
+
+    void stop() override
+    {
+        signalThreadShouldExit();
+        stopThread (-1); // the thread wakes every pollTimeoutMs
+    }
+
+    juce::MidiDeviceInfo getDeviceInfo() const override { return info; }
+
+private:
+    static constexpr int pollTimeoutMs = 50;
+
+    AlsaInput (snd_seq_t* s, snd_midi_event_t* d, PortAddress from, juce::MidiDeviceInfo i, juce::MidiInputCallback& c)
+        : juce::Thread ("QB4II MIDI input")
+        , seq (s)
+        , decoder (d)
+        , source (from)
+        , info (std::move (i))
+        , callback (c)
+    {
+    }
+
+    void run() override
+    {
+        std::vector<pollfd> fds ((size_t) snd_seq_poll_descriptors_count (seq, POLLIN));
+        snd_seq_poll_descriptors (seq, fds.data(), (unsigned int) fds.size(), POLLIN);
+
+        while (! threadShouldExit())
+        {
+            if (::poll (fds.data(), (nfds_t) fds.size(), pollTimeoutMs) <= 0)
+                continue;
+
+            snd_seq_event_t* event = nullptr;
+
+            while (! threadShouldExit() && snd_seq_event_input (seq, &event) >= 0 && event != nullptr)
+                if (event->source.client == source.client && event->source.port == source.port)
+                    receive (*event);
+        }
+    }
+
+    void receive (snd_seq_event_t& event)
+    {
+        if (event.type == SND_SEQ_EVENT_SYSEX)
+        {
+            const auto* bytes = static_cast<const juce::uint8*> (event.data.ext.ptr);
+            receiveSysex (bytes, event.data.ext.len);
+            return;
+        }
+
+        unsigned char bytes[16];
+        const auto length = snd_midi_event_decode (decoder, bytes, sizeof (bytes), &event);
+
+        if (length > 0)
+            callback.handleIncomingMidiMessage (nullptr, juce::MidiMessage (bytes, (int) length, juce::Time::getMillisecondCounterHiRes() * 0.001));
+    }
+
+    void receiveSysex (const juce::uint8* bytes, size_t length)
+    {
+        for (size_t i = 0; i < length; ++i)
+        {
+            const auto byte = bytes[i];
+
+            if (byte == 0xf0)
+            {
+                sysex.assign (1, byte);
+                dropping = false;
+            }
+            else if (dropping || sysex.empty())
+            {
+                dropping = byte != 0xf7 && dropping;
+            }
+            else if (sysex.size() == maxSysexBytes)
+            {
+                // Too long to be anything the controller says: dropped whole.
+                sysex.clear();
+                dropping = byte != 0xf7;
+            }
+            else
+            {
+                sysex.push_back (byte);
+
+                if (byte == 0xf7)
+                {
+                    callback.handleIncomingMidiMessage (nullptr, juce::MidiMessage (sysex.data(), (int) sysex.size(),
+                                                                                    juce::Time::getMillisecondCounterHiRes() * 0.001));
+                    sysex.clear();
+                }
+            }
+        }
+    }
+
+    snd_seq_t* const seq;
+    snd_midi_event_t* const decoder;
+    const PortAddress source;
+    const juce::MidiDeviceInfo info;
+    juce::MidiInputCallback& callback;
+    std::vector<juce::uint8> sysex; // the message being put together, from its F0; input thread only
+    bool dropping = false;          // inside a message too long to keep
+
+    JUCE_DECLARE_NON_COPYABLE_WITH_LEAK_DETECTOR (AlsaInput)
+};
+
+//==============================================================================
 AlsaMidiService::AlsaMidiService()
     : AlsaMidiService (juce::File ("/dev/snd/seq"))
 {
@@ -420,11 +577,18 @@ juce::Array<juce::MidiDeviceInfo> AlsaMidiService::getOutputDevices()
 std::unique_ptr<MidiService::Input> AlsaMidiService::openInput (const juce::String& identifier,
                                                                 juce::MidiInputCallback& callback)
 {
-    // The framework is asked only once the sequencer is known to be there.
-    if (getClient() == nullptr || ! parsePortIdentifier (identifier).has_value())
+    const auto source = parsePortIdentifier (identifier);
+    const auto c = getClient();
+
+    if (! source.has_value() || c == nullptr)
         return nullptr;
 
-    return inputs.openInput (identifier, callback);
+    const auto name = c->getPortName (*source, SND_SEQ_PORT_CAP_SUBS_READ);
+
+    if (! name.has_value())
+        return nullptr;
+
+    return AlsaInput::open (*source, juce::MidiDeviceInfo (*name, identifier), callback);
 }
 
 std::unique_ptr<MidiService::Output> AlsaMidiService::openOutput (const juce::String& identifier)

@@ -1,7 +1,8 @@
 #pragma once
 
-#include "midi/JuceMidiService.h"
 #include "midi/MidiService.h"
+
+#include <juce_audio_devices/juce_audio_devices.h>
 
 #include <memory>
 #include <mutex>
@@ -11,20 +12,22 @@
     The MIDI service of Linux, on the ALSA sequencer.
 
     Ports are listed as the framework lists them on Linux: identifier
-    "client-port" (for example "24-0"), name the port's own name. Inputs are the
-    framework's MidiInput, which reassembles incoming System Exclusive messages.
-    Outputs are not: the framework passes every outgoing message through alsa-lib's
-    MIDI event encoder and resets it after each one, which silently discards a
-    System Exclusive message sent in slices. Here every byte string goes out
-    unchanged as one System Exclusive event of its own, from the service's own
-    sequencer client, connected to the destination port.
+    "client-port" (for example "24-0"), name the port's own name. Neither inputs
+    nor outputs are the framework's. Its outputs pass every outgoing message
+    through alsa-lib's MIDI event encoder and reset it after each one, which
+    silently discards a System Exclusive message sent in slices: here every byte
+    string goes out unchanged as one System Exclusive event of its own, from the
+    service's own sequencer client, connected to the destination port. Its inputs
+    deliver whatever any client sends to their port: here an input delivers only
+    what comes from the port it was opened for, with System Exclusive messages
+    put together up to a bound (see AlsaInput in the .cpp).
 
     Where the system has no ALSA sequencer the service lists nothing, opens nothing
     and writes nothing to stderr; it looks for the sequencer again at each listing,
     so one that appears later is found.
 
-    Listing, opening outputs and sending are thread-safe and may be called on any
-    thread; inputs are opened through the framework, on the message thread.
+    Listing, opening and sending are thread-safe and may be called on any thread;
+    an input calls its callback on a thread of its own.
 */
 class AlsaMidiService final : public MidiService
 {
@@ -56,6 +59,7 @@ public:
 
 private:
     class Client;
+    class AlsaInput;
     class AlsaOutput;
 
     /** The open sequencer client, opened at the first call that finds the
@@ -65,7 +69,6 @@ private:
     const juce::File sequencerDevice;
     std::mutex clientLock;
     std::shared_ptr<Client> client;
-    JuceMidiService inputs;
 
     JUCE_DECLARE_NON_COPYABLE_WITH_LEAK_DETECTOR (AlsaMidiService)
 };

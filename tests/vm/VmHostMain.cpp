@@ -25,6 +25,11 @@
     qb4ii_vm_host ping PORT TIMEOUT_MS
         Opens PORT's input and output and sends the identity request every 250 ms,
         as detection does, until an identity reply arrives.
+    qb4ii_vm_host forged PORT REPLY_HEX
+        Opens PORT's input through the service, and the framework's own
+        juce::MidiInput on it (a control), then plays another program: a client
+        of its own sends REPLY_HEX straight to every port of every other client.
+        The control must receive it, the service's input must not.
     qb4ii_vm_host probe PORT
         Opens PORT's input and output on the service and closes them again: the
         port is usable, not just listed.
@@ -45,6 +50,11 @@
 #include "midi/MidiService.h"
 
 #include <juce_events/juce_events.h>
+
+extern "C"
+{
+#include <alsa/asoundlib.h>
+}
 
 #include <iostream>
 #include <mutex>
@@ -312,6 +322,90 @@ namespace
         return matches && version.has_value() ? 0 : 1;
     }
 
+    int forged (const juce::String& port, const juce::String& replyHex)
+    {
+        juce::MemoryBlock reply;
+        reply.loadFromHexString (replyHex);
+
+        MidiManager::Ptr manager (new MidiManager());
+        SysexCollector updater, control;
+        struct : juce::MidiInputCallback
+        {
+            void handleIncomingMidiMessage (juce::MidiInput* i, const juce::MidiMessage& m) override { to->handleIncomingMidiMessage (i, m); }
+            SysexCollector* to = nullptr;
+        } toControl;
+        toControl.to = &control;
+        manager->addListener (&updater);
+        manager->openInputDevice (port);
+
+        std::unique_ptr<juce::MidiInput> juceInput;
+        int controllerClient = -1;
+        for (const auto& info : juce::MidiInput::getAvailableDevices())
+            if (info.name == port)
+            {
+                juceInput = juce::MidiInput::openDevice (info.identifier, &toControl);
+                controllerClient = info.identifier.upToFirstOccurrenceOf ("-", false, false).getIntValue();
+            }
+
+        snd_seq_t* seq = nullptr;
+        if (! manager->isInputDeviceOpen (port) || juceInput == nullptr || snd_seq_open (&seq, "default", SND_SEQ_OPEN_OUTPUT, 0) < 0)
+        {
+            say ("forged") << "cannot open \"" << port << "\" both ways, or a client of its own" << std::endl;
+            return 1;
+        }
+
+        juceInput->start();
+        snd_seq_set_client_name (seq, "Forger");
+        const auto ownPort = snd_seq_create_simple_port (seq, "out", SND_SEQ_PORT_CAP_READ, SND_SEQ_PORT_TYPE_APPLICATION);
+        int delivered = 0;
+
+        snd_seq_client_info_t* clientInfo = nullptr;
+        snd_seq_port_info_t* portInfo = nullptr;
+        snd_seq_client_info_alloca (&clientInfo);
+        snd_seq_port_info_alloca (&portInfo);
+        snd_seq_client_info_set_client (clientInfo, -1);
+
+        while (snd_seq_query_next_client (seq, clientInfo) >= 0)
+        {
+            const auto client = snd_seq_client_info_get_client (clientInfo);
+            if (client == snd_seq_client_id (seq) || client == controllerClient || client == SND_SEQ_CLIENT_SYSTEM)
+                continue;
+
+            snd_seq_port_info_set_client (portInfo, client);
+            snd_seq_port_info_set_port (portInfo, -1);
+
+            while (snd_seq_query_next_port (seq, portInfo) >= 0)
+            {
+                snd_seq_event_t event;
+                snd_seq_ev_clear (&event);
+                snd_seq_ev_set_source (&event, (unsigned char) ownPort);
+                snd_seq_ev_set_dest (&event, (unsigned char) client, (unsigned char) snd_seq_port_info_get_port (portInfo));
+                snd_seq_ev_set_direct (&event);
+                // The macro's flag arithmetic is alsa-lib's own.
+                JUCE_BEGIN_IGNORE_WARNINGS_GCC_LIKE ("-Wsign-conversion")
+                snd_seq_ev_set_sysex (&event, (unsigned int) reply.getSize(), reply.getData());
+                JUCE_END_IGNORE_WARNINGS_GCC_LIKE
+                delivered += snd_seq_event_output_direct (seq, &event) >= 0 ? 1 : 0;
+            }
+        }
+
+        pumpFor (1000);
+        juceInput->stop();
+        manager->removeListener (&updater);
+        snd_seq_close (seq);
+
+        const auto countOf = [&] (SysexCollector& c) {
+            const auto received = c.get();
+            return std::count_if (received.begin(), received.end(), [&] (const juce::MidiMessage& m) {
+                return juce::MemoryBlock (m.getRawData(), (size_t) m.getRawDataSize()) == reply;
+            });
+        };
+        const auto tookControl = countOf (control), tookUpdater = countOf (updater);
+        say ("forged") << "sent to " << delivered << " ports; the framework's input took " << tookControl
+                       << ", the updater's " << tookUpdater << std::endl;
+        return tookControl > 0 && tookUpdater == 0 ? 0 : 1;
+    }
+
     int ping (const juce::String& port, int timeoutMs)
     {
         MidiManager::Ptr manager (new MidiManager());
@@ -450,7 +544,8 @@ namespace
     {
         std::cerr << "usage: qb4ii_vm_host list | appear PORT TIMEOUT_MS | image FILE | send PORT INTERVAL_MS [--juce]"
                      " | reply MAJOR MINOR PATCH"
-                     " | identity PORT REPLY_HEX TIMEOUT_MS | ping PORT TIMEOUT_MS | probe PORT | vanish PORT TIMEOUT_MS"
+                     " | identity PORT REPLY_HEX TIMEOUT_MS | forged PORT REPLY_HEX | ping PORT TIMEOUT_MS | probe PORT"
+                     " | vanish PORT TIMEOUT_MS"
                   << std::endl;
         return 2;
     }
@@ -483,6 +578,9 @@ int main (int argc, char** argv)
 
     if (command == "identity" && args.size() == 4)
         return identity (args[1], args[2], args[3].getIntValue());
+
+    if (command == "forged" && args.size() == 3)
+        return forged (args[1], args[2]);
 
     if (command == "ping" && args.size() == 3)
         return ping (args[1], args[2].getIntValue());

@@ -242,6 +242,16 @@ check_identity_round_trip() {
     fi
 }
 
+# Another program sends a forged identity reply (firmware 9.99) straight to
+# every port: the framework's own input takes it, the updater's does not.
+check_forged_identity_reply() {
+    qb4ii_vm_host forged "$port" $(qb4ii_vm_host reply 9 9 9) > /tmp/forged.log 2>&1
+    forged_status=$?
+    show /tmp/forged.log
+    [ $forged_status -eq 0 ] && status=PASS details="($(sed -n 's/^forged: //p' /tmp/forged.log))" \
+        || status=FAIL details="($(sed -n 's/^forged: //p' /tmp/forged.log))"
+}
+
 # --- The firmware image message, streamed in blocks ----------------------------------
 image_size=$(qb4ii_vm_host image /tmp/image.syx)
 
@@ -413,7 +423,7 @@ check_e2e_unplug_mid_transfer() {
 
 [ -f /etc/qb4ii-perf ] && perf_figures
 
-for check_name in identity_round_trip image_usb image_virmidi juce_control send_to_vanished_port \
+for check_name in identity_round_trip forged_identity_reply image_usb image_virmidi juce_control send_to_vanished_port \
             e2e_refused_while_another_client_writes e2e_update_real_pacing cli_update_real_pacing e2e_unplug_mid_transfer; do
     run_check $check_name
 done

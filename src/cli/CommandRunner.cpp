@@ -188,6 +188,9 @@ void CommandRunner::startUpdate()
         case ApplicationEngine::imageDamaged:
             finish (failed, "image damaged", "the firmware inside this program is damaged, so nothing was sent. Reinstall QB4II Firmware Updater, then try again.");
             break;
+        case ApplicationEngine::notAnswered:
+            finish (failed, "no firmware answer", "the QB4 II on " + engine->getState().deviceName + " does not answer: its firmware does not run, so nothing was sent. To write it, " + emergencyAdvice + ".");
+            break;
         case ApplicationEngine::machineMaySleep: // accepted above: never refused for it
         case ApplicationEngine::noControllerFound:
         default:

@@ -101,6 +101,12 @@ bool ApplicationEngine::startUpdate (bool emergency)
     if (state.deviceName.isEmpty())
         return refuseStart (noControllerFound);
 
+    // The erase request goes only to a port that has shown it is the
+    // controller's running firmware: detection forgets the answer when the port
+    // goes. A controller that cannot answer takes the emergency form.
+    if (! emergency && state.firmwareVersion.load() == 0.0)
+        return refuseStart (notAnswered);
+
     if (! image.isIntact())
         return refuseStart (imageDamaged);
 

@@ -46,7 +46,8 @@ public:
         controllerInUse = 2, ///< other programs write to the controller (getOtherWriters()), or hold its port
         imageDamaged = 3,    ///< the firmware image no longer matches the digest the build recorded
         portClaimFailed = 4, ///< the claim on the port could not be made safely (getPortClaimFailure())
-        machineMaySleep = 5  ///< nothing keeps the machine awake (getSleepFailure()); acceptSleepRisk() lets the next start go ahead
+        machineMaySleep = 5, ///< nothing keeps the machine awake (getSleepFailure()); acceptSleepRisk() lets the next start go ahead
+        notAnswered = 6      ///< a normal update, but the port has not answered the identity request since it was plugged in
     };
 
     /** What became of a completed update once the controller was back, or was
@@ -216,7 +217,8 @@ public:
         image alone. The form is the one given, which also becomes the selected
         one. Any running transfer, or the wait for the last one's result, is
         released first. Returns false, having sent nothing, when no controller
-        port is known, the image is damaged, another program writes to the
+        port is known, a normal update's port has not answered the identity
+        request since it was plugged in, the image is damaged, another program writes to the
         controller, another update holds its port or the claim on it cannot be
         made safely (see getLastStartRefusal());
         the update holds the port until it ends. Once "Completed", the engine

@@ -343,6 +343,13 @@ void MainWindowComponent::beginUpdate()
                             "Close " + (writers.isEmpty() ? juce::String ("the other programs that use the QB4 II") : listOfNames (writers))
                                 + ", then try again. While another program sends to the QB4 II, its messages would land inside the firmware.");
     }
+    else if (engine->getLastStartRefusal() == ApplicationEngine::notAnswered)
+    {
+        alerts->showNotice ("Controller Not Answering",
+                            "Your QB4 II has not answered since it was plugged in, so nothing was sent to it. Wait until its "
+                            "firmware version shows, then try again. If it never shows, its firmware does not run: "
+                                + emergencyWayOut + ".");
+    }
     else if (engine->getLastStartRefusal() == ApplicationEngine::machineMaySleep)
     {
         // Nothing was sent: the user decides whether to go ahead.

@@ -138,6 +138,7 @@ INSTANTIATE_TEST_SUITE_P (
         Row { "UpdateConfirmed", { "update", "--json" }, Setup::plugged, 0, "detected phase:erasing phase:sending progress phase:confirming result:confirmed" },
         Row { "EmergencyConfirmed", { "update", "--emergency", "--yes", "--json" }, Setup::bootloader, 0, "detected phase:erasing phase:sending progress phase:confirming result:confirmed" },
         Row { "UpdateNoController", { "update", "--json" }, Setup::unplugged, 3, "result:no controller" },
+        Row { "NormalUpdateOfASilentController", { "update", "--json" }, Setup::bootloader, 1, "detected result:no firmware answer" },
         Row { "UpdateInUse", { "update", "--json" }, Setup::otherWriter, 4, "detected result:in use" },
         Row { "OfflineMidStream", { "update", "--json" }, Setup::offlineAt100, 1, "detected phase:erasing phase:sending progress result:offline" },
         Row { "NotConfirmed", { "update", "--json" }, Setup::backWithOld, 5, "detected phase:erasing phase:sending progress phase:confirming result:other version" },

@@ -168,18 +168,20 @@ TEST_F (ApplicationEngineScenario, UnplugMidStreamIsOneErrorAndNeverACompletion)
     EXPECT_FALSE (engine->isUpdating());
     EXPECT_EQ (emulator.getCounts().imagesAccepted, 0);
 
-    // A new attempt sends the whole image again, from its first block. (The
-    // controller lost its firmware with the erase and takes nothing now: that
-    // is what the emergency update is for.)
+    // The controller lost its firmware with the erase and answers nothing now:
+    // no normal update is sent to it, and the emergency one sends the whole
+    // image again, from its first block.
     ASSERT_TRUE (pumpUntil ([&] { return state().hardwareDetected && rig.manager->isOutputDeviceOpen (deviceMidiPortName); }));
     emulator.setFaults ({});
     service->clearSentLog (deviceMidiPortName);
-    ASSERT_TRUE (engine->startUpdate());
+    ASSERT_FALSE (engine->startUpdate());
+    EXPECT_EQ (engine->getLastStartRefusal(), ApplicationEngine::notAnswered);
+    EXPECT_TRUE (service->getSentLog (deviceMidiPortName).empty());
+    ASSERT_TRUE (engine->startUpdate (true));
     ASSERT_TRUE (pumpUntil ([&] { return state().progress > 0.0; }, transferDeadlineMs));
     const auto log = service->getSentLog (deviceMidiPortName);
-    ASSERT_GE (log.size(), 2u);
-    EXPECT_EQ (log[0].bytes, juce::MemoryBlock (eraseRequestMessage.data(), eraseRequestMessage.size()));
-    EXPECT_EQ (log[1].bytes, juce::MemoryBlock (firmwareImage, 256));
+    ASSERT_GE (log.size(), 1u);
+    EXPECT_EQ (log[0].bytes, juce::MemoryBlock (firmwareImage, 256));
 }
 
 TEST_F (ApplicationEngineScenario, UnplugAfterCompletionLeavesTheUpdateComplete)

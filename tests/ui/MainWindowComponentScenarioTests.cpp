@@ -196,11 +196,16 @@ TEST_F (MainWindowComponentScenario, SilentControllerIsOfferedTheEmergencyUpdate
     ASSERT_TRUE (c().keyPressed (lowerCaseE, &c()));
     ASSERT_TRUE (waitFor ([&] { return statusText (c()) == hint; }));
 
+    // Nor does a normal update go to a port that has not answered.
+    click (c());
+    ASSERT_EQ (alerts->notices.size(), 1u);
+    EXPECT_EQ (alerts->notices[0].title, "Controller Not Answering");
+    EXPECT_EQ (eraseRequestsSent(), 0u);
+
     emulator.powerDown();
     emulator.powerUp();
     ASSERT_TRUE (waitFor ([&] { return versionText (c()) == "QB4II Control: 1.00"; }));
     EXPECT_EQ (statusText (c()), "");
-    EXPECT_TRUE (alerts->notices.empty());
 }
 
 TEST_F (MainWindowComponentScenario, EmergencyUpdateAsksSendsNoEraseAndEndsEmergencyMode)

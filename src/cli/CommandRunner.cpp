@@ -188,6 +188,9 @@ void CommandRunner::startUpdate()
         case ApplicationEngine::imageDamaged:
             finish (failed, "image damaged", "the firmware inside this program is damaged, so nothing was sent. Reinstall QB4II Firmware Updater, then try again.");
             break;
+        case ApplicationEngine::portAmbiguous:
+            finish (busy, "ambiguous", "two MIDI ports are named " + engine->getState().deviceName + ", and this program cannot tell which one is the QB4 II, so nothing was sent. Unplug the other controller, or close the program that made the other port, then try again.");
+            break;
         case ApplicationEngine::notAnswered:
             finish (failed, "no firmware answer", "the QB4 II on " + engine->getState().deviceName + " does not answer: its firmware does not run, so nothing was sent. To write it, " + emergencyAdvice + ".");
             break;

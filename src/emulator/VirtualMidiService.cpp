@@ -108,6 +108,19 @@ void VirtualMidiService::unplugDevice (const juce::String& name)
     removePorts (outputs, name);
 }
 
+void VirtualMidiService::setPortRank (const juce::String& identifier, int rank)
+{
+    const std::lock_guard<std::mutex> sl (portsLock);
+    portRanks[identifier] = rank;
+}
+
+int VirtualMidiService::getPortRank (const juce::MidiDeviceInfo& port) const
+{
+    const std::lock_guard<std::mutex> sl (portsLock);
+    const auto rank = portRanks.find (port.identifier);
+    return rank != portRanks.end() ? rank->second : 1;
+}
+
 void VirtualMidiService::addInput (const juce::String& name) { addPort (inputs, name, "in"); }
 void VirtualMidiService::addOutput (const juce::String& name) { addPort (outputs, name, "out"); }
 

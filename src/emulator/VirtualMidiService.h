@@ -95,6 +95,11 @@ public:
         a platform whose ports another program can hold. None by default. */
     void setOtherWriters (const juce::String& name, std::optional<juce::StringArray> writers);
 
+    /** Makes the port with this identifier a program's (rank 0) or a device's
+        (rank 1, every port's to begin with): see MidiService::getPortRank(). */
+    void setPortRank (const juce::String& identifier, int rank);
+    int getPortRank (const juce::MidiDeviceInfo& port) const override;
+
     /** The identifiers of the outputs listed under this name now. */
     juce::StringArray getOutputIdentifiers (const juce::String& name) const;
 
@@ -141,6 +146,7 @@ private:
     std::map<juce::String, DeviceReceiver> portReceivers; // by identifier
     std::map<juce::String, std::vector<SentMessage>> sentLogs;
     std::set<juce::String> failingOpens;
+    std::map<juce::String, int> portRanks; // by identifier; the others are 1
     std::map<juce::String, SendRefusal> sendRefusals;
     std::map<juce::String, std::optional<juce::StringArray>> otherWriters;
     int nextPortNumber = 1;

@@ -101,6 +101,10 @@ bool ApplicationEngine::startUpdate (bool emergency)
     if (state.deviceName.isEmpty())
         return refuseStart (noControllerFound);
 
+    // The image goes to one port only, and never to one picked by guessing.
+    if (midiManager->isPortAmbiguous (state.deviceName))
+        return refuseStart (portAmbiguous);
+
     // The erase request goes only to a port that has shown it is the
     // controller's running firmware: detection forgets the answer when the port
     // goes. A controller that cannot answer takes the emergency form.

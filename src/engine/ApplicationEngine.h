@@ -47,7 +47,8 @@ public:
         imageDamaged = 3,    ///< the firmware image no longer matches the digest the build recorded
         portClaimFailed = 4, ///< the claim on the port could not be made safely (getPortClaimFailure())
         machineMaySleep = 5, ///< nothing keeps the machine awake (getSleepFailure()); acceptSleepRisk() lets the next start go ahead
-        notAnswered = 6      ///< a normal update, but the port has not answered the identity request since it was plugged in
+        notAnswered = 6,     ///< a normal update, but the port has not answered the identity request since it was plugged in
+        portAmbiguous = 7    ///< two ports share the controller's name and rank: neither is trusted with the image
     };
 
     /** What became of a completed update once the controller was back, or was
@@ -217,7 +218,7 @@ public:
         image alone. The form is the one given, which also becomes the selected
         one. Any running transfer, or the wait for the last one's result, is
         released first. Returns false, having sent nothing, when no controller
-        port is known, a normal update's port has not answered the identity
+        port is known, or two ports of its name leave no one to choose, a normal update's port has not answered the identity
         request since it was plugged in, the image is damaged, another program writes to the
         controller, another update holds its port or the claim on it cannot be
         made safely (see getLastStartRefusal());

@@ -612,6 +612,13 @@ std::unique_ptr<MidiService::Output> AlsaMidiService::openOutput (const juce::St
     return std::make_unique<AlsaOutput> (c, port, *destination, juce::MidiDeviceInfo (*name, identifier));
 }
 
+int AlsaMidiService::getPortRank (const juce::MidiDeviceInfo& port) const
+{
+    const auto address = parsePortIdentifier (port.identifier);
+    constexpr int firstProgramClient = 128; // the kernel's clients are 0 to 127
+    return address.has_value() && address->client < firstProgramClient ? 1 : 0;
+}
+
 std::optional<juce::StringArray> AlsaMidiService::findOtherWriters (const juce::String& outputIdentifier)
 {
     const auto destination = parsePortIdentifier (outputIdentifier);

@@ -46,6 +46,10 @@ public:
     std::unique_ptr<Input> openInput (const juce::String& identifier, juce::MidiInputCallback& callback) override;
     std::unique_ptr<Output> openOutput (const juce::String& identifier) override;
 
+    /** 1 for a port of a kernel client (numbers below 128: the sequencer's own
+        and the hardware's, USB MIDI among them), 0 for a program's. */
+    int getPortRank (const juce::MidiDeviceInfo& port) const override;
+
     /** The sequencer's subscribers that write to the port, by client name. */
     std::optional<juce::StringArray> findOtherWriters (const juce::String& outputIdentifier) override;
 

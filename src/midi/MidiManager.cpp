@@ -1,5 +1,7 @@
 #include "midi/MidiManager.h"
 
+#include <algorithm>
+
 //==============================================================================
 MidiManager::DeviceUpdater::DeviceUpdater (Listeners& l, Callback cb)
     : listeners (l)
@@ -81,24 +83,57 @@ bool MidiManager::listContains (const juce::Array<juce::MidiDeviceInfo>& devices
     return false;
 }
 
+std::optional<juce::MidiDeviceInfo> MidiManager::choosePort (const juce::Array<juce::MidiDeviceInfo>& listed,
+                                                             const juce::String& name) const
+{
+    std::optional<juce::MidiDeviceInfo> best;
+    int bestRank = -1;
+    bool tied = false;
+
+    for (const auto& info : listed)
+    {
+        if (info.name != name)
+            continue;
+
+        const auto rank = service->getPortRank (info);
+        tied = rank == bestRank || (tied && rank < bestRank);
+
+        if (rank > bestRank)
+        {
+            best = info;
+            bestRank = rank;
+        }
+    }
+
+    return tied ? std::nullopt : best;
+}
+
+bool MidiManager::isPortAmbiguous (const juce::String& name) const
+{
+    const auto outputs = service->getOutputDevices();
+    const auto inputs = service->getInputDevices();
+    const auto listed = [&name] (const juce::Array<juce::MidiDeviceInfo>& ports) {
+        return std::any_of (ports.begin(), ports.end(), [&] (const auto& info) { return info.name == name; });
+    };
+
+    return (listed (outputs) && ! choosePort (outputs, name).has_value()) || (listed (inputs) && ! choosePort (inputs, name).has_value());
+}
+
 void MidiManager::openInputDevice (const juce::String& name)
 {
     if (isInputDeviceOpen (name))
         return;
 
-    for (const auto& info : service->getInputDevices())
+    if (const auto chosen = choosePort (service->getInputDevices(), name))
     {
-        if (info.name != name)
-            continue;
-
         try
         {
-            if (auto input = service->openInput (info.identifier, *this))
+            if (auto input = service->openInput (chosen->identifier, *this))
                 addInputDevice (std::move (input));
         }
         catch (const std::exception&)
         {
-            // A port that fails this way is skipped; others of the same name are still tried.
+            // A port that fails this way stays closed; the next attempt tries again.
         }
     }
 }
@@ -108,10 +143,9 @@ void MidiManager::openOutputDevice (const juce::String& name)
     if (isOutputDeviceOpen (name))
         return;
 
-    for (const auto& info : service->getOutputDevices())
-        if (info.name == name)
-            if (auto output = service->openOutput (info.identifier))
-                addOutputDevice (name, std::move (output));
+    if (const auto chosen = choosePort (service->getOutputDevices(), name))
+        if (auto output = service->openOutput (chosen->identifier))
+            addOutputDevice (name, std::move (output));
 }
 
 void MidiManager::closeOutputDevice (const juce::String& name)

@@ -65,16 +65,24 @@ public:
 
     ~MidiManager() override;
 
-    /** Opens every input listed under exactly this name, unless one is open already. */
+    /** Opens the one input listed under exactly this name, unless one is open
+        already. Of several, the one of the highest MidiService::getPortRank()
+        (a device's before a program's); none when two share it (see
+        isPortAmbiguous()). */
     void openInputDevice (const juce::String& name);
 
-    /** Opens every output listed under exactly this name, unless one is open already. */
+    /** Opens the one output listed under exactly this name, chosen as
+        openInputDevice() chooses, unless one is open already. */
     void openOutputDevice (const juce::String& name);
+
+    /** True when ports listed under exactly this name leave no one to choose: two
+        of them share the highest rank, among the inputs or the outputs. */
+    bool isPortAmbiguous (const juce::String& name) const;
 
     /** Closes every open output with this name. It is not reopened by the poll. */
     void closeOutputDevice (const juce::String& name);
 
-    /** Sends the message's bytes unchanged, at once, on every open output with this
+    /** Sends the message's bytes unchanged, at once, on the open output with this
         name. Returns true when at least one output took them and none refused
         them; false when no such output is open or a send failed. */
     bool sendMessage (const juce::String& outputName, const juce::MidiMessage& message);
@@ -129,6 +137,9 @@ public:
     void handleIncomingMidiMessage (juce::MidiInput* source, const juce::MidiMessage& message) override;
 
 private:
+    /** The port to open under the name, as openInputDevice() chooses it. */
+    std::optional<juce::MidiDeviceInfo> choosePort (const juce::Array<juce::MidiDeviceInfo>& listed, const juce::String& name) const;
+
     using ListenerArray = juce::Array<Listener*, juce::CriticalSection>;
     using Listeners = juce::ListenerList<Listener, ListenerArray>;
 

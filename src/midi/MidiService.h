@@ -84,6 +84,16 @@ public:
         return std::nullopt;
     }
 
+    /** How surely a listed port is a device's rather than a program's: 1 for a
+        port the system made for hardware, 0 for one a program made. Where ports
+        share a name, the manager opens the one of the highest rank. Wherever the
+        platform cannot tell, every port is a device's. Any thread. */
+    virtual int getPortRank (const juce::MidiDeviceInfo& port) const
+    {
+        juce::ignoreUnused (port);
+        return 1;
+    }
+
     /** The service that reaches the hardware of the platform we run on. */
     static std::shared_ptr<MidiService> createPlatformService();
 };

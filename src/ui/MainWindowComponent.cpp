@@ -343,6 +343,13 @@ void MainWindowComponent::beginUpdate()
                             "Close " + (writers.isEmpty() ? juce::String ("the other programs that use the QB4 II") : listOfNames (writers))
                                 + ", then try again. While another program sends to the QB4 II, its messages would land inside the firmware.");
     }
+    else if (engine->getLastStartRefusal() == ApplicationEngine::portAmbiguous)
+    {
+        alerts->showNotice ("Two Controllers Found",
+                            "Two MIDI ports are named \"" + engine->getState().deviceName + "\", and QB4II Firmware Updater "
+                                                                                            "cannot tell which one is your QB4 II, so nothing was sent. Unplug the other controller, or close "
+                                                                                            "the program that made the other port, then try again.");
+    }
     else if (engine->getLastStartRefusal() == ApplicationEngine::notAnswered)
     {
         alerts->showNotice ("Controller Not Answering",

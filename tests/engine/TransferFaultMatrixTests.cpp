@@ -52,7 +52,8 @@ namespace
         refuseSliceTwice,          ///< the system refuses slice number `bursts` twice (a full buffer), then takes it
         unrelatedMidi,             ///< the controller sends clock and notes with every slice
         identityReplyStorm,        ///< identity replies arrive throughout the stream
-        secondSameNamedUnplugged,  ///< a second controller of the same name is unplugged mid-stream
+        secondSameNamed,           ///< a second controller of the same name is plugged in: no port to choose
+        programPortSameName,       ///< a program's port carries the controller's name too: only the device's is used
         otherControllerUnplugged,  ///< a controller under the other accepted name, open too, is unplugged mid-stream
         secondInstanceStarts,      ///< another updater on the same system tries to start mid-stream
         quitRequested,             ///< the user asks to quit mid-stream and cancels
@@ -265,6 +266,7 @@ TEST_P (TransferFaultMatrix, EndsAsExpectedAndKeepsItsPromises)
 
     // Set up what must be in place before the start.
     ApplicationEngine::Ptr otherEngine;
+    std::atomic<int> sentToTheOtherPort { 0 };
 
     const auto fault = row.fault;
 
@@ -285,11 +287,19 @@ TEST_P (TransferFaultMatrix, EndsAsExpectedAndKeepsItsPromises)
             return b == block (row.bursts) && (fault == Fault::refuseSlice || refusals->fetch_add (1) < 2);
         });
     }
-    else if (fault == Fault::secondSameNamedUnplugged)
+    else if (fault == Fault::secondSameNamed || fault == Fault::programPortSameName)
     {
-        // Another controller, listed under the same name, that takes what it is sent.
+        // Another port listed under the same name, after the controller's, that
+        // records what it is sent.
         service->plugDevice (port);
-        service->setPortReceiver (service->getOutputIdentifiers (port)[1], {});
+        const auto other = service->getOutputIdentifiers (port)[1];
+        service->setPortReceiver (other, [&] (const juce::MemoryBlock&) { ++sentToTheOtherPort; });
+
+        if (fault == Fault::programPortSameName)
+        {
+            service->setPortRank (other, 0);
+            service->setPortRank (service->getInputDevices().getLast().identifier, 0);
+        }
     }
     else if (fault == Fault::otherControllerUnplugged)
     {
@@ -384,13 +394,11 @@ TEST_P (TransferFaultMatrix, EndsAsExpectedAndKeepsItsPromises)
             }
         });
     }
-    else if (fault == Fault::secondSameNamedUnplugged)
+    else if (fault == Fault::programPortSameName)
     {
+        // Its going takes nothing from the controller's stream.
         ASSERT_TRUE (waitForSlices (row.bursts));
-        const auto identifiers = service->getOutputIdentifiers (port);
-        ASSERT_EQ (identifiers.size(), 2);
-        // The second controller's ports were listed last.
-        service->unplugPorts (service->getInputDevices().getLast().identifier, identifiers[1]);
+        service->unplugPorts (service->getInputDevices().getLast().identifier, service->getOutputIdentifiers (port)[1]);
     }
     else if (fault == Fault::otherControllerUnplugged)
     {
@@ -467,6 +475,8 @@ TEST_P (TransferFaultMatrix, EndsAsExpectedAndKeepsItsPromises)
         EXPECT_FALSE (quitAllowed);
     }
 
+    EXPECT_EQ (sentToTheOtherPort, 0) << "a second port of the controller's name was written to";
+
     // However it ended, the update gave its claim on the port up and let the
     // machine sleep again; another updater's start took no lock of its own here.
     EXPECT_FALSE (PortUpdateLock::isClaimed (port));
@@ -503,7 +513,8 @@ INSTANTIATE_TEST_SUITE_P (
         Row { "SliceRefusedTwiceThenTaken", Form::normal, Fault::refuseSliceTwice, 300, -1, true },
         Row { "UnrelatedMidiDuringTheStream", Form::normal, Fault::unrelatedMidi, 0, -1, true },
         Row { "IdentityReplyStormDuringTheStream", Form::normal, Fault::identityReplyStorm, 0, -1, true },
-        Row { "SecondSameNamedControllerUnplugged", Form::normal, Fault::secondSameNamedUnplugged, 100, -1, false },
+        Row { "SecondSameNamedControllerIsNotGuessed", Form::normal, Fault::secondSameNamed, 0, -1, false, 0, ApplicationEngine::portAmbiguous },
+        Row { "ProgramPortOfTheSameNameIsPassedOver", Form::normal, Fault::programPortSameName, 100, -1, true },
         Row { "OtherControllerUnpluggedMidStream", Form::normal, Fault::otherControllerUnplugged, 100, -1, true },
         Row { "SecondInstanceStartsMidStream", Form::normal, Fault::secondInstanceStarts, 100, -1, true },
         Row { "QuitRequestedMidStream", Form::normal, Fault::quitRequested, 100, -1, true },

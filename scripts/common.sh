@@ -4,7 +4,7 @@
 QB4II_ROOT="$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)"
 
 # The Debian packages the builds (clang for the ASan one) and the headless tests need.
-QB4II_PACKAGES=(cmake ninja-build g++ make clang libclang-rt-14-dev pkg-config juce-modules-source libgtest-dev libasound2-dev libsystemd-dev
+QB4II_PACKAGES=(cmake ninja-build g++ make clang libclang-rt-14-dev pkg-config juce-modules-source libgtest-dev libasound2-dev libsystemd-dev libfaketime
                 libx11-dev xvfb xauth fontconfig-config clang-format
                 dbus-daemon dbus-bin python3-dbusmock)
 

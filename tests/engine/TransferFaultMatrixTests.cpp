@@ -66,7 +66,8 @@ namespace
         writerJoinsMidStream,      ///< another program connects at `bursts` and its note lands in the image
         backWithOldVersion,        ///< the controller comes back from its reset still running 1.00
         silentAfterReset,          ///< from slice `bursts` on, the controller answers no identity request
-        damagedImage               ///< the image's bytes no longer match the recorded digest
+        damagedImage,              ///< the image's bytes no longer match the recorded digest
+        wallClockJumps             ///< the wall clock jumps an hour on while the port is away past the erase wait, two back at slice `bursts` (libfaketime)
     };
 
     struct Row
@@ -132,7 +133,7 @@ namespace
             if (row.fault == Fault::backWithOldVersion)
                 config.versionAfterUpdate = config.version;
 
-            if (row.fault == Fault::unplugDuringEraseWait)
+            if (row.fault == Fault::unplugDuringEraseWait || row.fault == Fault::wallClockJumps)
                 config.faults.unplugDuringEraseWaitMs = row.awayMs < 0 ? 600000 : row.awayMs;
 
             if (row.fault == Fault::unplugAfterBursts || row.fault == Fault::backUnderAlternateName)
@@ -330,8 +331,22 @@ TEST_P (TransferFaultMatrix, EndsAsExpectedAndKeepsItsPromises)
         service->setOpenFails (port, true);
     }
 
+    // libfaketime reads the wall clock's offset from this file at every call,
+    // and leaves the monotonic clock alone.
+    const juce::File wallClock (juce::SystemStats::getEnvironmentVariable ("FAKETIME_TIMESTAMP_FILE", {}));
+    const auto setWallClock = [&] (const char* offset) {
+        const auto before = juce::Time::currentTimeMillis();
+        wallClock.replaceWithText (offset);
+        return (juce::Time::currentTimeMillis() - before) / 1000;
+    };
+    if (fault == Fault::wallClockJumps && wallClock == juce::File())
+        GTEST_SKIP() << "runs under libfaketime only: ctest -R WallClock";
+
     // The window hands the engine the form it shows.
     ASSERT_NO_FATAL_FAILURE (start());
+
+    if (fault == Fault::wallClockJumps)
+        EXPECT_NEAR (setWallClock ("+1h"), 3600, 5) << "the wall clock did not jump";
 
     if (row.refusal >= 0)
     {
@@ -393,6 +408,11 @@ TEST_P (TransferFaultMatrix, EndsAsExpectedAndKeepsItsPromises)
                 std::this_thread::sleep_for (std::chrono::milliseconds (1));
             }
         });
+    }
+    else if (fault == Fault::wallClockJumps)
+    {
+        ASSERT_TRUE (waitForSlices (row.bursts));
+        EXPECT_NEAR (setWallClock ("-1h"), -7200, 5);
     }
     else if (fault == Fault::programPortSameName)
     {
@@ -477,6 +497,16 @@ TEST_P (TransferFaultMatrix, EndsAsExpectedAndKeepsItsPromises)
 
     EXPECT_EQ (sentToTheOtherPort, 0) << "a second port of the controller's name was written to";
 
+    if (fault == Fault::wallClockJumps)
+    {
+        // The floor between slices held across both jumps.
+        const auto log = service->getSentLog (port);
+        for (size_t i = logAtStart + 2; i < log.size(); ++i)
+            if (log[i].bytes.getSize() == (size_t) timing().blockSize && log[i - 1].bytes.getSize() == (size_t) timing().blockSize)
+                ASSERT_GE (log[i].timeMs - log[i - 1].timeMs, timing().blockIntervalMs) << "slice " << i - logAtStart;
+        wallClock.replaceWithText ("+0");
+    }
+
     // However it ended, the update gave its claim on the port up and let the
     // machine sleep again; another updater's start took no lock of its own here.
     EXPECT_FALSE (PortUpdateLock::isClaimed (port));
@@ -501,6 +531,7 @@ INSTANTIATE_TEST_SUITE_P (
         Row { "Emergency", Form::emergency, Fault::none, 0, -1, true },
         Row { "UnplugDuringEraseWaitBackInTime", Form::normal, Fault::unplugDuringEraseWait, 0, 20, true },
         Row { "UnplugDuringEraseWaitNeverBack", Form::normal, Fault::unplugDuringEraseWait, 0, -1, false },
+        Row { "WallClockJumpsMidStream", Form::normal, Fault::wallClockJumps, 200, 200, true },
         Row { "UnplugAfterBlockOne", Form::normal, Fault::unplugAfterBursts, 1, 150, false },
         Row { "UnplugMidStreamNeverBack", Form::normal, Fault::unplugAfterBursts, 287, -1, false },
         Row { "UnplugBeforeTheLastBlock", Form::normal, Fault::unplugAfterBursts, 573, 150, false },

@@ -346,7 +346,9 @@ TEST_P (TransferFaultMatrix, EndsAsExpectedAndKeepsItsPromises)
     ASSERT_NO_FATAL_FAILURE (start());
 
     if (fault == Fault::wallClockJumps)
+    {
         EXPECT_NEAR (setWallClock ("+1h"), 3600, 5) << "the wall clock did not jump";
+    }
 
     if (row.refusal >= 0)
     {
@@ -503,7 +505,9 @@ TEST_P (TransferFaultMatrix, EndsAsExpectedAndKeepsItsPromises)
         const auto log = service->getSentLog (port);
         for (size_t i = logAtStart + 2; i < log.size(); ++i)
             if (log[i].bytes.getSize() == (size_t) timing().blockSize && log[i - 1].bytes.getSize() == (size_t) timing().blockSize)
+            {
                 ASSERT_GE (log[i].timeMs - log[i - 1].timeMs, timing().blockIntervalMs) << "slice " << i - logAtStart;
+            }
         wallClock.replaceWithText ("+0");
     }
 

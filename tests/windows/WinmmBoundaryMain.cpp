@@ -21,6 +21,7 @@
 
 #include "emulator/ControllerEmulator.h"
 #include "engine/ApplicationEngine.h"
+#include "engine/SleepInhibitor.h"
 #include "firmware/DeviceMessages.h"
 #include "firmware/DevicePortNames.h"
 #include "support/RecordingEngineListener.h"
@@ -29,6 +30,12 @@
 #include <algorithm>
 #include <cstdlib>
 #include <iostream>
+
+#ifndef NOMINMAX
+#define NOMINMAX
+#endif
+#define WIN32_LEAN_AND_MEAN
+#include <windows.h>
 
 namespace
 {
@@ -172,8 +179,16 @@ namespace
 
         std::cout << "detected \"" << engine->getState().deviceName << "\", version 1.00" << std::endl;
 
+        // Windows keeps the system awake from the start to the end. Asking for the
+        // same state again reads what the updater set and changes nothing.
+        engine->setSleepInhibitor (SleepInhibitor::createForPlatform());
+        const auto executionState = [] { return SetThreadExecutionState (ES_CONTINUOUS | ES_SYSTEM_REQUIRED); };
+
         if (! engine->startUpdate (false))
             return cleanUp(), fail ("the engine refused to start");
+
+        if (executionState() != (ES_CONTINUOUS | ES_SYSTEM_REQUIRED))
+            return cleanUp(), fail ("the system is not kept awake during the update");
 
         const auto budgetMs = (int) (timing.eraseWaitMs + 600.0 * (intervalMs + 5) + 30000);
         const auto ended = [&] {
@@ -204,7 +219,11 @@ namespace
         if (! listener.errors.empty())
             return cleanUp(), fail ("the update failed");
 
-        std::cout << "Completed" << std::endl;
+        // Released at the end: set to ES_CONTINUOUS alone (and left so).
+        if (SetThreadExecutionState (ES_CONTINUOUS) != ES_CONTINUOUS)
+            return cleanUp(), fail ("the system is still kept awake after the update");
+
+        std::cout << "Completed; the system was kept awake from the start to the end" << std::endl;
 
         if (! testing_support::pumpUntil ([&] { return versionIs (1.05); }, 20000))
             return cleanUp(), fail ("the controller was not read as 1.05 after its reset");

@@ -1,6 +1,7 @@
 #include "app/QB4IIFirmwareUpdaterApplication.h"
 
 #include "ProductInfo.h"
+#include "engine/ChildDescriptors.h"
 #include "ui/MainWindowComponent.h"
 
 QB4IIFirmwareUpdaterApplication::~QB4IIFirmwareUpdaterApplication()
@@ -40,6 +41,7 @@ void QB4IIFirmwareUpdaterApplication::initialise (const juce::String&)
 {
     // First, so that no signal that finds a window ends the program unasked.
     quitSignals = std::make_unique<QuitSignals> ([this] { systemRequestedQuit(); });
+    ChildDescriptors::closeAllOnExec();
 
     juce::LookAndFeel::getDefaultLookAndFeel().setUsingNativeAlertWindows (true);
 

@@ -3,6 +3,7 @@
 
 #include "ProductInfo.h"
 #include "cli/CommandRunner.h"
+#include "engine/ChildDescriptors.h"
 #include "engine/QuitSignals.h"
 #include "firmware/EmergencyInstructions.h"
 
@@ -60,6 +61,7 @@ int main (int argc, char* argv[])
     }
 
     const juce::ScopedJuceInitialiser_GUI framework;
+    ChildDescriptors::closeAllOnExec();
     int status = CommandRunner::failed;
 
     {

@@ -321,7 +321,11 @@ namespace firmware_packer
         // (a line break, or a backslash splicing the next line in).
         source += "// Generated at build time by the firmware packer from\n// ";
         for (const auto c : sourceName)
-            source += c == '\\' ? '/' : (c < 0x20 || c > 0x7e) ? '?' : c;
+        {
+            const bool printable = c >= 0x20 && c <= 0x7e;
+            const char shown = printable ? c : '?';
+            source += c == '\\' ? '/' : shown;
+        }
         source += "\n// Do not edit: change the .hex file instead.\n\n";
         source += "#include \"firmware/DeviceMessages.h\"\n\n";
         source += "namespace\n{\n    const unsigned char firmwareImageBytes[" + std::to_string (image.size()) + "] = {";

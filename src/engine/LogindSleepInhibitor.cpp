@@ -2,6 +2,7 @@
 
 #include <systemd/sd-bus.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <cstring>
 #include <fcntl.h>
@@ -15,6 +16,29 @@ namespace
         return std::strerror (-negativeErrno);
     }
 } // namespace
+
+std::uint64_t LogindSleepInhibitor::waitUntilReady (sd_bus* bus)
+{
+    const auto nowMicroseconds = [] {
+        return (std::uint64_t) (juce::Time::getMillisecondCounterHiRes() * 1000.0);
+    };
+    const auto deadline = nowMicroseconds() + callTimeoutMicroseconds;
+
+    for (;;)
+    {
+        if (sd_bus_is_ready (bus) > 0)
+            return std::max<std::uint64_t> (1, deadline - std::min (deadline, nowMicroseconds()));
+
+        const int processed = sd_bus_process (bus, nullptr);
+        const auto now = nowMicroseconds();
+
+        if (processed < 0 || now >= deadline)
+            return 0;
+
+        if (processed == 0 && sd_bus_wait (bus, deadline - now) < 0)
+            return 0;
+    }
+}
 
 void LogindSleepInhibitor::reportCannotInhibit (const std::string& reason)
 {
@@ -42,7 +66,18 @@ bool LogindSleepInhibitor::acquire()
         return false;
     }
 
-    sd_bus_set_method_call_timeout (bus, callTimeoutMicroseconds);
+    // sd-bus gives a bus that accepts the connection and never answers 90 s to
+    // authenticate: the whole exchange gets callTimeoutMicroseconds instead.
+    const auto remaining = waitUntilReady (bus);
+
+    if (remaining == 0)
+    {
+        reportCannotInhibit ("the system bus did not answer within " + std::to_string (callTimeoutMicroseconds / 1'000'000) + " s");
+        sd_bus_close_unref (bus);
+        return false;
+    }
+
+    sd_bus_set_method_call_timeout (bus, remaining);
 
     sd_bus_error error {}; // SD_BUS_ERROR_NULL, without its C99 compound literal
     sd_bus_message* reply = nullptr;
@@ -70,7 +105,9 @@ bool LogindSleepInhibitor::acquire()
 
     sd_bus_error_free (&error);
     sd_bus_message_unref (reply);
-    sd_bus_flush_close_unref (bus);
+    // Not flushed: the call is over, and a bus that stopped reading would hold a
+    // flush for ever.
+    sd_bus_close_unref (bus);
     return isHeld();
 }
 

@@ -27,7 +27,8 @@ public:
     static constexpr const char* why = "Writing new firmware to the QB4 II controller: "
                                        "sleeping now could leave the controller unusable";
 
-    /** The longest the message thread waits for logind to answer. */
+    /** The longest the message thread waits for the bus and logind, from the
+        connection to the answer. */
     static constexpr std::uint64_t callTimeoutMicroseconds = 2'000'000;
 
     LogindSleepInhibitor() = default;
@@ -39,6 +40,9 @@ public:
     std::string getFailure() const override { return failure; }
 
 private:
+    /** Runs the connection until it is ready, within callTimeoutMicroseconds;
+        returns the time left, or 0 when it was not ready in time. */
+    static std::uint64_t waitUntilReady (struct sd_bus* bus);
     void reportCannotInhibit (const std::string& reason);
 
     int lockFd = -1;

@@ -53,26 +53,12 @@ namespace
     /** " 3 4": the descriptors above stderr open without close-on-exec. */
     std::string inheritableDescriptors (pid_t pid)
     {
-        std::string found;
-
+        std::string found, key, flags;
         for (const auto& entry : std::filesystem::directory_iterator ("/proc/" + std::to_string (pid) + "/fdinfo"))
-        {
-            std::ifstream info (entry.path());
-            std::string key, flags;
-            while (info >> key >> flags && key != "flags:")
-                continue;
-
-            if (const int fd = std::stoi (entry.path().filename().string()); fd > 2 && (std::stoul (flags, nullptr, 8) & O_CLOEXEC) == 0)
-                found += " " + std::to_string (fd);
-        }
-
+            for (std::ifstream info (entry.path()); info >> key >> flags;)
+                if (const int fd = std::stoi (entry.path().filename().string()); key == "flags:" && fd > 2 && (std::stoul (flags, nullptr, 8) & O_CLOEXEC) == 0)
+                    found += " " + std::to_string (fd);
         return found;
-    }
-
-    bool isProgram (pid_t pid, const char* path)
-    {
-        std::error_code error;
-        return std::filesystem::equivalent ("/proc/" + std::to_string (pid) + "/exe", path, error);
     }
 
     std::string windowTitle (Display* display, Window window)
@@ -233,9 +219,9 @@ int main (int argc, char** argv)
     if (attributes.width != width || attributes.height != height)
         return fail ("the window has the wrong size");
 
-    // The app started itself (not through a loader such as Wine's) passes no
-    // descriptor above stderr to the programs it starts.
-    if (const auto leaks = inheritableDescriptors (pid); ! leaks.empty() && isProgram (pid, argv[4]))
+    // The app (not Wine's loader, which passes its own on) passes nothing to its children.
+    const bool throughWine = std::filesystem::path (argv[4]).filename().string().rfind ("wine", 0) == 0;
+    if (const auto leaks = inheritableDescriptors (pid); ! leaks.empty() && ! throughWine)
         return fail (("descriptors" + leaks + " would pass to the programs it starts").c_str());
 
     if (quitSignal != 0)

@@ -245,11 +245,9 @@ check_identity_round_trip() {
 # Another program sends a forged identity reply (firmware 9.99) straight to
 # every port: the framework's own input takes it, the updater's does not.
 check_forged_identity_reply() {
-    qb4ii_vm_host forged "$port" $(qb4ii_vm_host reply 9 9 9) > /tmp/forged.log 2>&1
-    forged_status=$?
+    qb4ii_vm_host forged "$port" $(qb4ii_vm_host reply 9 9 9) > /tmp/forged.log 2>&1 && status=PASS || status=FAIL
     show /tmp/forged.log
-    [ $forged_status -eq 0 ] && status=PASS details="($(sed -n 's/^forged: //p' /tmp/forged.log))" \
-        || status=FAIL details="($(sed -n 's/^forged: //p' /tmp/forged.log))"
+    details="($(sed -n 's/^forged: //p' /tmp/forged.log))"
 }
 
 # --- The firmware image message, streamed in blocks ----------------------------------

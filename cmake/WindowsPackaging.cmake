@@ -3,9 +3,11 @@
 #     (resources/windows/installer.nsi), and
 #   QB4II-Firmware-Updater-VERSION-Portable.zip, the same programs in a folder,
 #     to run from wherever it is unpacked.
-# Both hold the updater, qb4ii-update and the licence, stripped as shipped.
+# Both hold the updater, qb4ii-update and the licence, stripped as shipped, with
+# their load configuration set (cmake/set-pe-load-config.py).
 
 find_program (QB4II_MAKENSIS makensis REQUIRED) # Debian's nsis
+find_program (QB4II_PYTHON python3 REQUIRED)
 
 string (REPLACE " " "-" download_name "${QB4II_PRODUCT_NAME}-${PROJECT_VERSION}")
 set (QB4II_WINDOWS_INSTALLER "${CMAKE_CURRENT_BINARY_DIR}/${download_name}-Setup.exe")
@@ -21,7 +23,8 @@ foreach (program "${QB4II_PRODUCT_NAME}.exe:qb4ii_app" "qb4ii-update.exe:qb4ii_u
     add_custom_command (OUTPUT "${stage}/${file}"
         COMMAND "${CMAKE_COMMAND}" -E make_directory "${stage}"
         COMMAND "${CMAKE_STRIP}" --strip-unneeded -o "${stage}/${file}" "$<TARGET_FILE:${target}>"
-        DEPENDS ${target} VERBATIM)
+        COMMAND "${QB4II_PYTHON}" "${QB4II_ROOT}/cmake/set-pe-load-config.py" "${CMAKE_NM}" "$<TARGET_FILE:${target}>" "${stage}/${file}"
+        DEPENDS ${target} "${QB4II_ROOT}/cmake/set-pe-load-config.py" VERBATIM)
     list (APPEND staged "${stage}/${file}")
 endforeach()
 add_custom_command (OUTPUT "${stage}/LICENSE.txt"

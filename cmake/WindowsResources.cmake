@@ -1,5 +1,6 @@
 # The Windows programs' resources: the app icon (from the same artwork as the
-# Linux icons), the version information and the application manifest.
+# Linux icons), the version information and the application manifest; and the
+# DLL search limited to System32.
 #   qb4ii_windows_resources (TARGET FILE_NAME DESCRIPTION)
 # gives TARGET its resources; FILE_NAME is its .exe's name, DESCRIPTION what
 # Explorer and Task Manager show for it.
@@ -40,4 +41,8 @@ function (qb4ii_windows_resources target file_name description)
     get_target_property (sources ${target} SOURCES)
     list (FILTER sources EXCLUDE REGEX "/JuceLibraryCode/resources\\.rc$")
     set_target_properties (${target} PROPERTIES SOURCES "${sources};${rc}")
+
+    # DLLs from System32 only, for the static imports too (see dll-search.c;
+    # WindowsPackaging.cmake sets the load configuration of the shipped copies).
+    target_sources (${target} PRIVATE "${QB4II_WINDOWS_RESOURCES}/dll-search.c")
 endfunction()

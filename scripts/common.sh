@@ -13,7 +13,7 @@ QB4II_PACKAGES=(cmake ninja-build g++ make clang libclang-rt-14-dev pkg-config j
 QB4II_PACKAGING_PACKAGES=(dpkg-dev file desktop-file-utils appstream lintian)
 QB4II_VM_PACKAGES=(qemu-system-x86 busybox-static cpio kmod alsa-utils)
 QB4II_WINDOWS_PACKAGES=(g++-mingw-w64-x86-64-posix gcc-mingw-w64-x86-64-posix binutils-mingw-w64-x86-64
-                        libz-mingw-w64-dev dpkg-dev wine64 icoutils nsis)
+                        libz-mingw-w64-dev dpkg-dev wine64 icoutils nsis python3)
 
 die() { echo "error: $*" >&2; exit 1; }
 

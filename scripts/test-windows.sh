@@ -63,15 +63,18 @@ check_resources() { # EXE DESCRIPTION
         grep -qF "$expected" <<< "$manifest" || { echo "FAILED: $name: manifest lacks $expected"; failures=$((failures + 1)); }
     done
 }
-# ASLR with high entropy and DEP, from the headers' DllCharacteristics, and no
-# section both writable and executable.
+# ASLR with high entropy and DEP, from the headers' DllCharacteristics, the load
+# configuration directory (DLLs from System32 only), and no section both
+# writable and executable.
 echo
 echo "--- hardening"
-for exe in "$dir/qb4ii_app_artefacts/Release/QB4II Firmware Updater.exe" "$dir/src/cli/qb4ii-update.exe"; do
+for exe in "$dir/windows/QB4II Firmware Updater/"*.exe; do # as shipped: stripped
     headers=$(x86_64-w64-mingw32-objdump -p "$exe")
     sections=$(x86_64-w64-mingw32-objdump -h "$exe")
     characteristics=$(sed -n 's/^DllCharacteristics[[:space:]]*\([0-9a-f]*\)$/\1/p' <<< "$headers")
     missing=$(for flag in HIGH_ENTROPY_VA DYNAMIC_BASE NX_COMPAT; do grep -q "^[[:space:]]*$flag$" <<< "$headers" || echo "$flag"; done)
+    # The load configuration that keeps the static imports to System32.
+    grep -qE "^Entry a 0*[1-9a-f][0-9a-f]* [0-9a-f]+ Load Configuration Directory" <<< "$headers" || missing="$missing load-configuration"
     # objdump marks a section's contents READONLY unless it is writable.
     writable_code=$(grep -A1 "^ *[0-9]" <<< "$sections" | paste - - | grep "CODE" | grep -v "READONLY" | awk '{ print $2 }' || true)
     echo "$(basename "$exe"): DllCharacteristics 0x$characteristics${missing:+, lacks }$(echo $missing)"
@@ -106,7 +109,7 @@ boundary="$dir/tests/winmm-boundary"
 cp "$dir/src/cli/qb4ii-update.exe" "$boundary/"
 # "program": qb4ii-update.exe's version and a whole update at the controller's own
 # pacing (about 2.5 minutes).
-for mode in update offline "program qb4ii-update.exe" ${QB4II_WINMM_REAL_PACING:+"update 259"}; do
+for mode in update offline hang "program qb4ii-update.exe" ${QB4II_WINMM_REAL_PACING:+"update 259"}; do
     echo "qb4ii_winmm_boundary $mode"
     # shellcheck disable=SC2086 # the mode's words are its arguments
     if ! (cd "$boundary" && rm -f winmm-record.txt && WINEDLLOVERRIDES=winmm=n \

@@ -1,5 +1,9 @@
 #include "midi/JuceMidiService.h"
 
+#if JUCE_WINDOWS
+#include "midi/WinMmMidiOutput.h"
+#endif
+
 namespace
 {
     class JuceInput final : public MidiService::Input
@@ -19,6 +23,7 @@ namespace
         std::unique_ptr<juce::MidiInput> input;
     };
 
+#if ! JUCE_WINDOWS
     class JuceOutput final : public MidiService::Output
     {
     public:
@@ -42,6 +47,7 @@ namespace
     private:
         std::unique_ptr<juce::MidiOutput> output;
     };
+#endif
 } // namespace
 
 juce::Array<juce::MidiDeviceInfo> JuceMidiService::getInputDevices()
@@ -65,8 +71,13 @@ std::unique_ptr<MidiService::Input> JuceMidiService::openInput (const juce::Stri
 
 std::unique_ptr<MidiService::Output> JuceMidiService::openOutput (const juce::String& identifier)
 {
+#if JUCE_WINDOWS
+    // The framework's WinMM output reports no failure and can wait for ever.
+    return WinMmMidiOutput::open (identifier);
+#else
     if (auto out = juce::MidiOutput::openDevice (identifier))
         return std::make_unique<JuceOutput> (std::move (out));
 
     return nullptr;
+#endif
 }

@@ -3,7 +3,9 @@
 #include "midi/MidiService.h"
 
 /**
-    A MidiService on the framework's own MidiInput and MidiOutput classes.
+    A MidiService on the framework's own MidiInput and MidiOutput classes; on
+    Windows its outputs are WinMM's own (WinMmMidiOutput), which report every
+    failure and bound every wait.
 
     On platforms whose MIDI service passes byte strings through unchanged this is
     the platform's service.

@@ -14,6 +14,8 @@
       QB4II_WINMM_REPLY_AFTER   the identity reply after the controller's reset
       QB4II_WINMM_UNPLUG_AFTER  the devices vanish for good once this many slices
                                 of an image arrived (unset: never)
+      QB4II_WINMM_HANG_AFTER    from the slice after this many, the driver takes
+                                long messages and never hands their buffers back
 
     The controller answers an identity request on the input; once an image ends
     (a slice ending in F7 after one starting with F0) it resets: its devices
@@ -42,7 +44,7 @@ static FILE* record;
 
 static int present = 1;
 static int generation = 1;
-static int inImage, imageSlices, unplugAfter = -1;
+static int inImage, imageSlices, unplugAfter = -1, hangAfter = -1;
 static DWORD backAtMs;
 
 static unsigned char reply[MAX_REPLY], replyAfter[MAX_REPLY];
@@ -96,6 +98,8 @@ static BOOL CALLBACK initialise (PINIT_ONCE once, PVOID parameter, PVOID* contex
 
     if (GetEnvironmentVariableA ("QB4II_WINMM_UNPLUG_AFTER", number, sizeof (number)) > 0)
         unplugAfter = atoi (number);
+    if (GetEnvironmentVariableA ("QB4II_WINMM_HANG_AFTER", number, sizeof (number)) > 0)
+        hangAfter = atoi (number);
 
     CloseHandle (CreateThread (NULL, 0, deviceThread, NULL, 0, NULL));
     return TRUE;
@@ -274,9 +278,16 @@ MMRESULT WINAPI midiOutLongMsg (HMIDIOUT h, LPMIDIHDR header, UINT size)
         writeRecord ("REFUSED L", bytes, header->dwBufferLength);
     }
 
-    header->dwFlags |= MHDR_DONE;
+    if (hangAfter < 0 || imageSlices <= hangAfter)
+        header->dwFlags |= MHDR_DONE;
     LeaveCriticalSection (&lock);
     return result;
+}
+
+MMRESULT WINAPI midiOutReset (HMIDIOUT h)
+{
+    (void) h;
+    return MMSYSERR_NOERROR;
 }
 
 MMRESULT WINAPI midiOutShortMsg (HMIDIOUT h, DWORD message)

@@ -14,9 +14,10 @@
         concatenating to the image, and no other call came in between. With an
         interval, also reports the gaps between the calls (min, median, p99, max)
         and fails on one shorter than the interval.
-    qb4ii_winmm_boundary offline
-        The DLL removes its devices after 100 slices: the update ends in Device
-        Offline and nothing more reaches the boundary.
+    qb4ii_winmm_boundary offline | hang
+        The DLL removes its devices after 100 slices, or its driver holds on to
+        the 101st: the update ends in Device Offline, within the send's bound,
+        and nothing more reaches the boundary.
 */
 
 #include "emulator/ControllerEmulator.h"
@@ -163,7 +164,7 @@ namespace
         return checkTheStream (readRecord(), (int) timing.blockSize, timing.blockIntervalMs);
     }
 
-    int run (bool offline, int intervalMs)
+    int run (bool offline, bool hang, int intervalMs)
     {
         const FirmwareTiming timing { 256, intervalMs, intervalMs > 1 ? 5000 : 20 };
         MidiManager::Ptr manager (new MidiManager());
@@ -182,12 +183,11 @@ namespace
         // Windows keeps the system awake from the start to the end. Asking for the
         // same state again reads what the updater set and changes nothing.
         engine->setSleepInhibitor (SleepInhibitor::createForPlatform());
-        const auto executionState = [] { return SetThreadExecutionState (ES_CONTINUOUS | ES_SYSTEM_REQUIRED); };
 
         if (! engine->startUpdate (false))
             return cleanUp(), fail ("the engine refused to start");
 
-        if (executionState() != (ES_CONTINUOUS | ES_SYSTEM_REQUIRED))
+        if (SetThreadExecutionState (ES_CONTINUOUS | ES_SYSTEM_REQUIRED) != (ES_CONTINUOUS | ES_SYSTEM_REQUIRED))
             return cleanUp(), fail ("the system is not kept awake during the update");
 
         const auto budgetMs = (int) (timing.eraseWaitMs + 600.0 * (intervalMs + 5) + 30000);
@@ -211,9 +211,9 @@ namespace
             const juce::MemoryBlock erase (eraseRequestMessage.data(), eraseRequestMessage.size());
             const auto start = std::find_if (calls.begin(), calls.end(), [&] (const Call& c) { return c.bytes == erase; });
             const auto taken = std::count_if (start, calls.end(), [] (const Call& c) { return c.kind == "L"; });
-            std::cout << "Device Offline once the devices went; the boundary took the erase request and "
+            std::cout << "Device Offline once the devices went" << (hang ? " (its driver holding a buffer)" : "") << "; the boundary took the erase request and "
                       << taken - 1 << " slices" << std::endl;
-            return taken == 101 ? 0 : fail ("expected the erase request and 100 slices, and nothing after them");
+            return taken == (hang ? 102 : 101) ? 0 : fail ("expected the erase request and 100 slices, and nothing after them");
         }
 
         if (! listener.errors.empty())
@@ -244,20 +244,20 @@ int main (int argc, char** argv)
 {
     const juce::String mode (argc > 1 ? argv[1] : "");
 
-    if (mode != "update" && mode != "offline" && (mode != "program" || argc < 3))
+    if (mode != "update" && mode != "offline" && mode != "hang" && (mode != "program" || argc < 3))
     {
-        std::cerr << "usage: qb4ii_winmm_boundary update [INTERVAL_MS] | offline | program EXE" << std::endl;
+        std::cerr << "usage: qb4ii_winmm_boundary update [INTERVAL_MS] | offline | hang | program EXE" << std::endl;
         return 2;
     }
 
     // Before the first MIDI call, when the DLL reads them.
     _putenv_s ("QB4II_WINMM_RECORD", recordFile);
     setReplies();
-    if (mode == "offline")
-        _putenv_s ("QB4II_WINMM_UNPLUG_AFTER", "100");
+    if (mode == "offline" || mode == "hang")
+        _putenv_s (mode == "offline" ? "QB4II_WINMM_UNPLUG_AFTER" : "QB4II_WINMM_HANG_AFTER", "100");
 
     const juce::ScopedJuceInitialiser_GUI juce;
-    const auto result = mode == "program" ? runProgram (argv[2]) : run (mode == "offline", argc > 2 ? juce::String (argv[2]).getIntValue() : 1);
+    const auto result = mode == "program" ? runProgram (argv[2]) : run (mode == "offline" || mode == "hang", mode == "hang", argc > 2 ? juce::String (argv[2]).getIntValue() : 1);
     std::cout << (result == 0 ? "PASS" : "FAILED") << std::endl;
     return result;
 }

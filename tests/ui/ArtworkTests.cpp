@@ -6,11 +6,6 @@
 
 namespace
 {
-    juce::Image decode (const Pictures::Picture& picture)
-    {
-        return juce::ImageCache::getFromMemory (picture.data, picture.size);
-    }
-
     juce::String hex (juce::Colour c) { return "#" + c.toDisplayString (true); }
 
     /** The mean of (R + G + B) / 3 weighted by alpha: the grey a picture shows,
@@ -59,7 +54,7 @@ TEST (ArtworkTests, EveryPictureIsAnRgbaPngOfItsSize)
         EXPECT_EQ (bytes[24], 8);
         EXPECT_EQ (bytes[25], 6);
 
-        const auto image = decode (*picture);
+        const auto image = picture->image();
         ASSERT_TRUE (image.isValid());
         EXPECT_EQ (image.getWidth(), width);
         EXPECT_EQ (image.getHeight(), height);
@@ -73,7 +68,7 @@ TEST (ArtworkTests, EveryPictureIsAnRgbaPngOfItsSize)
 
 TEST (ArtworkTests, BackgroundIsAnOpaqueLightGreyPanel)
 {
-    const auto image = decode (Pictures::backgroundPicture);
+    const auto image = Pictures::backgroundPicture.image();
 
     for (int y = 0; y < image.getHeight(); ++y)
         for (int x = 0; x < image.getWidth(); ++x)
@@ -88,7 +83,7 @@ TEST (ArtworkTests, BackgroundIsAnOpaqueLightGreyPanel)
 
 TEST (ArtworkTests, BlueRuleCrossesTheFullWidthAtRows140To142)
 {
-    const auto image = decode (Pictures::backgroundPicture);
+    const auto image = Pictures::backgroundPicture.image();
 
     for (const auto x : { 0, 1, 19, 137, 250, 390, 481, 498, 499 })
     {
@@ -110,7 +105,7 @@ TEST (ArtworkTests, BlueRuleCrossesTheFullWidthAtRows140To142)
 
 TEST (ArtworkTests, ProgressFrameLiesOnColumns19And481AndRows256And283)
 {
-    const auto image = decode (Pictures::backgroundPicture);
+    const auto image = Pictures::backgroundPicture.image();
     const juce::Colour frame (0xff9f9f9f);
 
     // The straight parts of the one-pixel frame.
@@ -147,7 +142,7 @@ TEST (ArtworkTests, ProgressFrameLiesOnColumns19And481AndRows256And283)
 
 TEST (ArtworkTests, HeaderHoldsTitlesAtTheLeftAndTheControllerAtTheRight)
 {
-    const auto image = decode (Pictures::backgroundPicture);
+    const auto image = Pictures::backgroundPicture.image();
 
     const auto countPixels = [&image] (juce::Rectangle<int> area, auto predicate) {
         int count = 0;
@@ -187,7 +182,7 @@ TEST (ArtworkTests, UpdateButtonsAreGreyRoundedAndCaptionedInWhite)
     for (const auto& [name, picture, expectedGrey] : buttons)
     {
         SCOPED_TRACE (name);
-        const auto image = decode (*picture);
+        const auto image = picture->image();
 
         EXPECT_NEAR (meanGrey (image), expectedGrey, 3.0);
 
@@ -210,14 +205,14 @@ TEST (ArtworkTests, UpdateButtonsAreGreyRoundedAndCaptionedInWhite)
         EXPECT_GT (white, 150);
     }
 
-    EXPECT_GT (meanGrey (decode (Pictures::updateButtonOverPicture)), meanGrey (decode (Pictures::updateButtonNormalPicture)));
-    EXPECT_GT (meanGrey (decode (Pictures::updateButtonNormalPicture)), meanGrey (decode (Pictures::updateButtonDownPicture)));
+    EXPECT_GT (meanGrey (Pictures::updateButtonOverPicture.image()), meanGrey (Pictures::updateButtonNormalPicture.image()));
+    EXPECT_GT (meanGrey (Pictures::updateButtonNormalPicture.image()), meanGrey (Pictures::updateButtonDownPicture.image()));
 }
 
 TEST (ArtworkTests, LampsAreRoundGreenAndRed)
 {
-    const auto found = decode (Pictures::deviceFoundPicture);
-    const auto notFound = decode (Pictures::deviceNotFoundPicture);
+    const auto found = Pictures::deviceFoundPicture.image();
+    const auto notFound = Pictures::deviceNotFoundPicture.image();
 
     for (const auto& [x, y] : { std::pair (6, 6), std::pair (5, 7), std::pair (7, 8) })
     {

@@ -50,11 +50,6 @@ namespace
         RecordingAlerts* alerts = nullptr;
     };
 
-    juce::Image decode (const Pictures::Picture& picture)
-    {
-        return juce::ImageCache::getFromMemory (picture.data, picture.size);
-    }
-
     juce::String hex (juce::Colour colour) { return "#" + colour.toDisplayString (true); }
 } // namespace
 
@@ -123,7 +118,7 @@ TEST_F (MainWindowComponentTest, LabelsShowTheirTexts)
 TEST_F (MainWindowComponentTest, RenderedPanelShowsTheBlueRuleAndTheBarFrame)
 {
     const auto shot = c().createComponentSnapshot (c().getLocalBounds(), true, 1.0f);
-    const auto background = decode (Pictures::backgroundPicture);
+    const auto background = Pictures::backgroundPicture.image();
     ASSERT_EQ (shot.getBounds(), juce::Rectangle<int> (500, 395));
 
     for (const auto x : { 0, 19, 250, 481, 499 })
@@ -193,7 +188,7 @@ TEST_F (MainWindowComponentTest, RenderedFullBarIsTheBlueGradientInsideTheFrame)
     ASSERT_TRUE (waitForShownProgress (c(), 1.0));
 
     const auto shot = c().createComponentSnapshot (c().getLocalBounds(), true, 1.0f);
-    const auto background = decode (Pictures::backgroundPicture);
+    const auto background = Pictures::backgroundPicture.image();
 
     // Below the top 30 % of its height the fill is one blue, from the bar's
     // left margin to its right one (the bar is at 20, 257, 460 x 26).

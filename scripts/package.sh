@@ -49,19 +49,23 @@ echo "--- hardening, read from the packaged binaries"
 # note that would switch CET on cannot be had on Debian 12, whose crt1.o and
 # crti.o carry none (the linker keeps the note only when every object has it).
 check_hardening() { # BINARY
-    local binary="$1" name problems=() header segments dynamic symbols endbr
+    local binary="$1" name problems=() header segments dynamic symbols code endbr probes
     name=$(basename "$binary")
     header=$(readelf -hW "$binary") segments=$(readelf -lW "$binary") dynamic=$(readelf -dW "$binary")
     symbols=$(readelf -W --dyn-syms "$binary")
-    endbr=$(objdump -d --no-show-raw-insn "$binary" | grep -c "endbr64" || true)
+    code=$(objdump -d --no-show-raw-insn "$binary")
+    endbr=$(grep -c "endbr64" <<< "$code" || true)
+    # A probed frame touches each page it allocates: or $0x0 at the stack pointer.
+    probes=$(grep -cE 'orq? +\$0x0,\(%rsp\)' <<< "$code" || true)
     grep -q "Type: *DYN" <<< "$header" || problems+=("not position-independent")
     grep -q GNU_RELRO <<< "$segments" && grep -q BIND_NOW <<< "$dynamic" || problems+=("no full RELRO")
     grep GNU_STACK <<< "$segments" | grep -q RWE && problems+=("an executable stack")
     grep -q __stack_chk_fail <<< "$symbols" || problems+=("no stack protector")
     grep -qE "__(memcpy|strcpy|snprintf|vsnprintf|printf|read)_chk" <<< "$symbols" || problems+=("no fortified calls")
     [ "$endbr" -gt 1000 ] || problems+=("no control-flow protection")
+    [ "$probes" -gt 0 ] || problems+=("no stack clash protection")
     if [ ${#problems[@]} -eq 0 ]; then
-        echo "$name: PIE, full RELRO, non-executable stack, stack protector, fortified calls, $endbr endbr64"
+        echo "$name: PIE, full RELRO, non-executable stack, stack protector, fortified calls, $endbr endbr64, $probes stack probes"
     else
         fail "$name: $(IFS=,; echo "${problems[*]}")"
     fi

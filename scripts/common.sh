@@ -6,7 +6,7 @@ QB4II_ROOT="$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)"
 # The Debian packages the builds (clang for the ASan one) and the headless tests need.
 QB4II_PACKAGES=(cmake ninja-build g++ make clang libclang-rt-14-dev pkg-config juce-modules-source libgtest-dev libasound2-dev libsystemd-dev libfaketime
                 libx11-dev xvfb xauth fontconfig-config clang-format
-                dbus-daemon dbus-bin python3-dbusmock)
+                dbus-daemon dbus-bin python3 python3-dbusmock)
 
 # The stages' own: the Debian package and its checks, the VM, and the Windows
 # cross build with Wine.

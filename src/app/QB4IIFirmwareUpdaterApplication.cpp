@@ -39,7 +39,9 @@ std::shared_ptr<MidiService> QB4IIFirmwareUpdaterApplication::createMidiService(
 
 void QB4IIFirmwareUpdaterApplication::initialise (const juce::String&)
 {
-    // First, so that no signal that finds a window ends the program unasked.
+    // First, so that no signal that finds a window ends the program unasked,
+    // nor a write to a closed stderr.
+    QuitSignals::ignoreBrokenPipes();
     quitSignals = std::make_unique<QuitSignals> ([this] { systemRequestedQuit(); });
     ChildDescriptors::closeAllOnExec();
 

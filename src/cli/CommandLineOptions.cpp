@@ -20,6 +20,10 @@ std::optional<CommandLineOptions> CommandLineOptions::parse (const juce::StringA
             options.yes = true;
         else if (arg == "--emergency")
             options.emergency = true;
+        else if (arg == "--force")
+            options.force = true;
+        else if (arg == "--if-needed")
+            options.ifNeeded = true;
         else if (arg == "--port" || arg.startsWith ("--port="))
         {
             options.port = arg == "--port" ? (i + 1 < args.size() ? args[++i] : juce::String()) : arg.fromFirstOccurrenceOf ("=", false, false);
@@ -58,8 +62,13 @@ std::optional<CommandLineOptions> CommandLineOptions::parse (const juce::StringA
 
     if (options.command == Command::none)
         error = "a command is needed: list, version or update";
-    else if ((options.emergency || options.yes) && options.command != Command::update)
-        error = juce::String (options.emergency ? "--emergency" : "--yes") + " belongs to update";
+    else if ((options.emergency || options.yes || options.force || options.ifNeeded) && options.command != Command::update)
+        error = juce::String (options.emergency ? "--emergency" : options.yes ? "--yes"
+                                                              : options.force ? "--force"
+                                                                              : "--if-needed")
+                + " belongs to update";
+    else if (options.emergency && (options.force || options.ifNeeded))
+        error = juce::String (options.force ? "--force" : "--if-needed") + " belongs to the normal update, not to --emergency";
     else if (options.json && options.quiet)
         error = "--json and --quiet exclude each other";
 
@@ -78,6 +87,10 @@ juce::String CommandLineOptions::getUsage()
            "  version               the controller's firmware version, and the version offered\n"
            "  update                writes the offered firmware and waits for the controller\n"
            "                        to come back running it\n"
+           "  update --if-needed    the same, but sends nothing when the controller already\n"
+           "                        runs the offered version\n"
+           "  update --force        the normal update although the controller's firmware\n"
+           "                        does not answer (refused without it)\n"
            "  update --emergency    the emergency form, for a controller whose firmware no\n"
            "                        longer runs: asks for the steps by hand first (--yes: not)\n"
            "\n"
@@ -90,5 +103,6 @@ juce::String CommandLineOptions::getUsage()
            "  --version             the program's version\n"
            "\n"
            "Exit status: 0 done (for update: written and confirmed), 1 failed, 2 usage error,\n"
-           "3 no controller found, 4 controller busy or in use, 5 written but not confirmed.\n";
+           "3 no controller found, 4 controller busy or in use, 5 written but not confirmed,\n"
+           "6 the MIDI system cannot be opened.\n";
 }

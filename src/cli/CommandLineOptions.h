@@ -23,6 +23,8 @@ struct CommandLineOptions
     Command command = Command::none;
     bool emergency = false;   ///< update --emergency
     bool yes = false;         ///< --yes: no question before an emergency update
+    bool force = false;       ///< update --force: the normal update although the firmware does not answer
+    bool ifNeeded = false;    ///< update --if-needed: nothing when the controller runs the offered version
     bool json = false;        ///< --json: one JSON object a line, per event
     bool quiet = false;       ///< --quiet: errors only
     bool help = false;        ///< --help

@@ -8,6 +8,7 @@ namespace
     double nowMs() { return juce::Time::getMillisecondCounterHiRes(); }
 
     const juce::String emergencyAdvice ("run qb4ii-update update --emergency");
+    const juce::String busyMessage ("another updater is updating this QB4 II. Wait until that update has ended, then try again.");
 
     juce::String versionText (double version) { return juce::String (version, 2); }
 
@@ -37,6 +38,16 @@ juce::String CommandRunner::portWanted() const
 {
     return options.port.isEmpty() ? juce::String ("no QB4 II found. Connect it by USB and switch it on, then try again.")
                                   : "no QB4 II on the port \"" + options.port + "\" (qb4ii-update list shows the ports).";
+}
+
+void CommandRunner::finishNotFound()
+{
+    if (const auto reason = system.midi->getUnavailableReason(); reason.isNotEmpty())
+        finish (noMidi, "no midi", "the MIDI system cannot be opened (" + reason + "), so no QB4 II can be found. Without the ALSA sequencer, "
+                                                                                   "run sudo modprobe snd-seq. Where access is denied, run sudo usermod -aG audio $USER and log in again, "
+                                                                                   "or run qb4ii-update from the desktop session.");
+    else
+        finish (noController, "no controller", portWanted());
 }
 
 void CommandRunner::makeEngine (const juce::String& port)
@@ -101,7 +112,7 @@ void CommandRunner::timerCallback()
             probeNextPort();
         }
         else if (waited >= system.controllerWaitMs)
-            finish (noController, "no controller", portWanted());
+            finishNotFound();
     }
     else if (step == Step::probing)
     {
@@ -123,7 +134,15 @@ void CommandRunner::timerCallback()
             const auto version = state.firmwareVersion.load();
             printer.detected (state.deviceName, version, system.image.getVersion());
 
-            if (options.command == CommandLineOptions::Command::update)
+            if (options.command == CommandLineOptions::Command::update && options.ifNeeded
+                && juce::approximatelyEqual (version, system.image.getVersion().getDoubleValue()))
+            {
+                juce::NamedValueSet fields;
+                fields.set ("firmware", versionText (version));
+                fields.set ("offered", system.image.getVersion());
+                finish (done, "current", "QB4II Control " + versionText (version) + " on " + state.deviceName + " is the version this program offers, so nothing was sent.", fields);
+            }
+            else if (options.command == CommandLineOptions::Command::update)
                 startUpdate();
             else if (version > 0.0)
             {
@@ -136,7 +155,10 @@ void CommandRunner::timerCallback()
                 finish (failed, "no firmware answer", "the QB4 II on " + state.deviceName + " does not answer: its firmware does not run. To write it, " + emergencyAdvice + ".");
         }
         else if (! engine->getState().hardwareDetected && waited >= system.controllerWaitMs)
-            finish (noController, "no controller", portWanted());
+            finishNotFound();
+        // Detection asks no port that another update holds: nothing would ever answer.
+        else if (waited >= system.controllerWaitMs && PortUpdateLock::isClaimed (engine->getState().deviceName))
+            finish (busy, "busy", busyMessage);
     }
 }
 
@@ -162,13 +184,21 @@ void CommandRunner::startUpdate()
     // has said why on stderr.
     engine->acceptSleepRisk();
 
+    // The erase request would leave a controller that cannot answer with nothing
+    // at all; the user may know better (a controller that reports no version).
+    if (! options.emergency && ! options.force && engine->getState().firmwareVersion.load() == 0.0)
+    {
+        finish (failed, "no firmware answer", "the QB4 II on " + engine->getState().deviceName + " does not answer: its firmware does not run, so nothing was sent. To write it, " + emergencyAdvice + " (--force sends the normal update all the same).");
+        return;
+    }
+
     if (engine->startUpdate (options.emergency))
         return;
 
     switch (engine->getLastStartRefusal())
     {
         case ApplicationEngine::controllerBusy:
-            finish (busy, "busy", "another updater is updating this QB4 II. Wait until that update has ended, then try again.");
+            finish (busy, "busy", busyMessage);
             break;
         case ApplicationEngine::controllerInUse:
         {
@@ -191,13 +221,10 @@ void CommandRunner::startUpdate()
         case ApplicationEngine::portAmbiguous:
             finish (busy, "ambiguous", "two MIDI ports are named " + engine->getState().deviceName + ", and this program cannot tell which one is the QB4 II, so nothing was sent. Unplug the other controller, or close the program that made the other port, then try again.");
             break;
-        case ApplicationEngine::notAnswered:
-            finish (failed, "no firmware answer", "the QB4 II on " + engine->getState().deviceName + " does not answer: its firmware does not run, so nothing was sent. To write it, " + emergencyAdvice + ".");
-            break;
         case ApplicationEngine::machineMaySleep: // accepted above: never refused for it
         case ApplicationEngine::noControllerFound:
         default:
-            finish (noController, "no controller", portWanted());
+            finishNotFound();
             break;
     }
 }
@@ -243,7 +270,10 @@ void CommandRunner::updateErrorOccurred (int errorCode)
     if (step != Step::updating || errorCode != ApplicationEngine::deviceOfflineError)
         return;
 
-    finish (failed, "offline", "the QB4 II went offline during the update, and may be left without firmware. Reconnect it, then " + emergencyAdvice + ".");
+    if (engine->hasWrittenToController())
+        finish (failed, "offline", "the QB4 II went offline during the update, and may be left without firmware. Reconnect it, then " + emergencyAdvice + ".");
+    else
+        finish (failed, "offline", "the QB4 II's port took nothing, so nothing was sent to it. Reconnect it, then try again.");
 }
 
 void CommandRunner::updateResultChanged (const ApplicationEngine::UpdateResult& result)
@@ -252,7 +282,7 @@ void CommandRunner::updateResultChanged (const ApplicationEngine::UpdateResult& 
         return;
 
     using Result = ApplicationEngine::UpdateResult;
-    static const char* const names[] = { "confirmed", "other version", "silent", "not back" };
+    static const char* const names[] = { "confirmed", "other version", "silent", "not back", "disturbed" };
 
     juce::NamedValueSet fields;
     fields.set ("firmware", result.seenVersion > 0.0 ? juce::var (versionText (result.seenVersion)) : juce::var());
@@ -271,7 +301,9 @@ void CommandRunner::updateResultChanged (const ApplicationEngine::UpdateResult& 
         message << listOfNames (result.company) << " sent to the QB4 II during the update, so its messages may have landed inside the firmware. Close "
                 << (result.company.size() == 1 ? "it" : "them") << " first. ";
 
-    if (result.verdict == Result::otherVersion)
+    if (result.verdict == Result::disturbed)
+        message << "The QB4 II came back with firmware " << versionText (result.seenVersion) << ", but what was written may not be whole.";
+    else if (result.verdict == Result::otherVersion)
         message << "The QB4 II came back with firmware " << versionText (result.seenVersion) << ", not " << result.offeredVersion << ".";
     else if (result.verdict == Result::silent)
         message << "The QB4 II came back, but its firmware does not answer.";
@@ -292,11 +324,17 @@ void CommandRunner::interruptRequested()
         return;
     }
 
-    if (step != Step::updating || engine == nullptr || ! engine->isUpdating())
+    if (step != Step::updating || engine == nullptr || ! engine->hasWrittenToController())
     {
+        // An emergency update waiting for its port sends nothing more once stopped.
+        dropEngine();
         finish (failed, "interrupted", "interrupted: nothing was sent.");
         return;
     }
+
+    // The update has just ended; its own result is on its way.
+    if (! engine->isUpdating())
+        return;
 
     const auto now = nowMs();
 

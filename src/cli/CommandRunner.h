@@ -14,6 +14,10 @@
     kept awake, the confirmed result). It reports through the printer and ends
     with an exit status.
 
+    A normal update of a controller whose firmware does not answer is refused
+    unless forced; update --if-needed sends nothing to a controller that runs
+    the offered version.
+
     Interruptions (Ctrl-C, SIGTERM) end a command at once while nothing has been
     sent. While the controller is being erased or written, the first one only
     says what stopping would mean; a second within secondInterruptWindowMs stops.
@@ -32,7 +36,8 @@ public:
         usageError = 2,   ///< the command line is wrong
         noController = 3, ///< no controller found
         busy = 4,         ///< another updater, or another program writing to it, has the controller
-        notConfirmed = 5  ///< written, but the controller did not come back running it
+        notConfirmed = 5, ///< written, but the controller did not come back running it
+        noMidi = 6        ///< the system's MIDI service cannot be opened
     };
 
     /** What the commands run on. */
@@ -85,6 +90,7 @@ private:
     void probeNextPort();
     void startUpdate();
     void finish (int status, const juce::String& result, const juce::String& message, const juce::NamedValueSet& fields = {});
+    void finishNotFound();
     juce::String portWanted() const;
 
     const CommandLineOptions options;

@@ -1,5 +1,7 @@
 #include "cli/EventPrinter.h"
 
+#include "engine/OutsideText.h"
+
 #include <cmath>
 
 EventPrinter::EventPrinter (std::ostream& o, std::ostream& e, Mode m, bool terminal)
@@ -23,7 +25,20 @@ void EventPrinter::emit (const juce::String& event, const juce::NamedValueSet& f
     for (const auto& field : fields)
         object->setProperty (field.name, field.value);
 
-    out << juce::JSON::toString (juce::var (object), true).toStdString() << std::endl;
+    writeLine (out, OutsideText::json (juce::var (object)));
+}
+
+void EventPrinter::writeLine (std::ostream& stream, const juce::String& line)
+{
+    // A reader that has gone (a closed pipe, a dropped session) is written to no
+    // more: the update goes on, and the exit status still tells its result.
+    if (stream.good())
+        stream << line.toStdString() << std::endl;
+}
+
+void EventPrinter::writeText (std::ostream& stream, const juce::String& line)
+{
+    writeLine (stream, OutsideText::visible (line));
 }
 
 void EventPrinter::detected (const juce::String& port, double version, const juce::String& offeredVersion)
@@ -42,7 +57,7 @@ void EventPrinter::detected (const juce::String& port, double version, const juc
     else if (mode == Mode::text)
     {
         endProgressLine();
-        out << (port + ": " + formOf (version) + (firmware.isEmpty() ? "" : " " + firmware)).toStdString() << std::endl;
+        writeText (out, port + ": " + formOf (version) + (firmware.isEmpty() ? "" : " " + firmware));
     }
 }
 
@@ -57,7 +72,7 @@ void EventPrinter::phase (const juce::String& name, const juce::String& text)
     else if (mode == Mode::text)
     {
         endProgressLine();
-        out << text.toStdString() << std::endl;
+        writeText (out, text);
     }
 }
 
@@ -87,13 +102,15 @@ void EventPrinter::progress (int slicesSent, int slicesTotal, double secondsLeft
 
     if (errIsTerminal)
     {
-        err << "\r" << line.toStdString() << "\x1b[K" << std::flush;
+        if (err.good())
+            err << "\r" << line.toStdString() << "\x1b[K" << std::flush;
+
         progressLineOpen = true;
     }
     else if (percent / 5 != lastStep)
     {
         lastStep = percent / 5;
-        err << line.toStdString() << std::endl;
+        writeLine (err, line);
     }
 }
 
@@ -108,7 +125,9 @@ void EventPrinter::result (const juce::String& name, int exitStatus, const juce:
         for (const auto& field : fields)
             all.set (field.name, field.value);
 
-        all.set ("message", message);
+        // Words for a person, which a script may well print: made visible as in
+        // the text form. The fields keep other programs' names as they are.
+        all.set ("message", OutsideText::visible (message));
         emit ("result", all);
         return;
     }
@@ -116,21 +135,21 @@ void EventPrinter::result (const juce::String& name, int exitStatus, const juce:
     endProgressLine();
 
     if (exitStatus != 0)
-        err << ("qb4ii-update: " + message).toStdString() << std::endl;
+        writeText (err, "qb4ii-update: " + message);
     else if (mode == Mode::text)
-        out << message.toStdString() << std::endl;
+        writeText (out, message);
 }
 
 void EventPrinter::warning (const juce::String& text)
 {
     endProgressLine();
-    err << ("qb4ii-update: " + text).toStdString() << std::endl;
+    writeText (err, "qb4ii-update: " + text);
 }
 
 void EventPrinter::endProgressLine()
 {
     if (progressLineOpen)
-        err << std::endl;
+        writeLine (err, {});
 
     progressLineOpen = false;
 }

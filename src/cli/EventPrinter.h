@@ -13,6 +13,10 @@
     redrawn in place on a terminal or a line every 5 % elsewhere, and only in the
     text form: in JSON the progress events carry it.
 
+    Names from outside the program (ports, other programs) are escaped: made
+    visible in text, written as strict JSON in JSON. A stream that fails (its
+    reader has gone) is written to no more; nothing here stops the program.
+
     Message thread.
 */
 class EventPrinter final
@@ -52,6 +56,8 @@ public:
 private:
     void emit (const juce::String& event, const juce::NamedValueSet& fields);
     void endProgressLine();
+    static void writeLine (std::ostream& stream, const juce::String& line);
+    static void writeText (std::ostream& stream, const juce::String& line);
 
     std::ostream& out;
     std::ostream& err;

@@ -238,16 +238,28 @@ juce::Array<juce::MidiDeviceInfo> VirtualMidiService::listPorts (const std::vect
     return list;
 }
 
+void VirtualMidiService::setUnavailable (const juce::String& reason)
+{
+    const std::lock_guard<std::mutex> sl (portsLock);
+    unavailableReason = reason;
+}
+
+juce::String VirtualMidiService::getUnavailableReason()
+{
+    const std::lock_guard<std::mutex> sl (portsLock);
+    return unavailableReason;
+}
+
 juce::Array<juce::MidiDeviceInfo> VirtualMidiService::getInputDevices()
 {
     const std::lock_guard<std::mutex> sl (portsLock);
-    return listPorts (inputs);
+    return unavailableReason.isEmpty() ? listPorts (inputs) : juce::Array<juce::MidiDeviceInfo>();
 }
 
 juce::Array<juce::MidiDeviceInfo> VirtualMidiService::getOutputDevices()
 {
     const std::lock_guard<std::mutex> sl (portsLock);
-    return listPorts (outputs);
+    return unavailableReason.isEmpty() ? listPorts (outputs) : juce::Array<juce::MidiDeviceInfo>();
 }
 
 bool VirtualMidiService::isPortListed (const std::vector<Port>& ports, const juce::String& identifier) const

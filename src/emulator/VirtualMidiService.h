@@ -100,6 +100,11 @@ public:
     void setPortRank (const juce::String& identifier, int rank);
     int getPortRank (const juce::MidiDeviceInfo& port) const override;
 
+    /** Makes the service one that cannot be opened, for this reason: it lists no
+        port while the reason is not empty. */
+    void setUnavailable (const juce::String& reason);
+    juce::String getUnavailableReason() override;
+
     /** The identifiers of the outputs listed under this name now. */
     juce::StringArray getOutputIdentifiers (const juce::String& name) const;
 
@@ -147,6 +152,7 @@ private:
     std::map<juce::String, std::vector<SentMessage>> sentLogs;
     std::set<juce::String> failingOpens;
     std::map<juce::String, int> portRanks; // by identifier; the others are 1
+    juce::String unavailableReason;
     std::map<juce::String, SendRefusal> sendRefusals;
     std::map<juce::String, std::optional<juce::StringArray>> otherWriters;
     int nextPortNumber = 1;

@@ -96,6 +96,7 @@ bool ApplicationEngine::startUpdate (bool emergency)
     portClaimFailure.clear();
     sleepFailure.clear();
     company.clear();
+    wroteToController = false;
     updater.triggerAsyncUpdate();
 
     if (state.deviceName.isEmpty())
@@ -104,12 +105,6 @@ bool ApplicationEngine::startUpdate (bool emergency)
     // The image goes to one port only, and never to one picked by guessing.
     if (midiManager->isPortAmbiguous (state.deviceName))
         return refuseStart (portAmbiguous);
-
-    // The erase request goes only to a port that has shown it is the
-    // controller's running firmware: detection forgets the answer when the port
-    // goes. A controller that cannot answer takes the emergency form.
-    if (! emergency && state.firmwareVersion.load() == 0.0)
-        return refuseStart (notAnswered);
 
     if (! image.isIntact())
         return refuseStart (imageDamaged);
@@ -158,6 +153,7 @@ bool ApplicationEngine::startUpdate (bool emergency)
 
     const FirmwareSysexSender::Ptr sender (sysexSenders.getFirst());
     sender->startSending();
+    noteWhatWasSent (sender.get());
     return true;
 }
 
@@ -186,8 +182,15 @@ void ApplicationEngine::createSysexSenders()
         sysexSenders.add (new FirmwareSysexSender (update, midiManager, this, timing.eraseWaitMs, timing.reconnectTimeoutMs));
 }
 
-void ApplicationEngine::sysexProgressChanged (FirmwareSysexSender*, double progress)
+void ApplicationEngine::noteWhatWasSent (const FirmwareSysexSender* sender)
 {
+    wroteToController = wroteToController || (sender != nullptr && sender->hasSentAnything());
+}
+
+void ApplicationEngine::sysexProgressChanged (FirmwareSysexSender* sender, double progress)
+{
+    noteWhatWasSent (sender);
+
     state.progress = progress;
     updater.triggerAsyncUpdate();
     noteCompany();
@@ -217,10 +220,13 @@ void ApplicationEngine::awaitConfirmation()
                                                          });
 }
 
-void ApplicationEngine::sysexStatusChanged (FirmwareSysexSender*, juce::String status)
+void ApplicationEngine::sysexStatusChanged (FirmwareSysexSender* sender, juce::String status)
 {
+    noteWhatWasSent (sender);
+
     if (status == FirmwareSysexSender::statusStarted)
     {
+        noteCompany();
         state.updateState = sending;
         updater.triggerAsyncUpdate();
     }
@@ -235,6 +241,10 @@ void ApplicationEngine::sysexStatusChanged (FirmwareSysexSender*, juce::String s
         state.updateState = complete;
         updater.triggerAsyncUpdate();
         awaitConfirmation();
+
+        // The result has noted the form. The controller that comes back runs
+        // firmware, and detection asks it only outside the emergency form.
+        state.emergencyMode = false;
     }
     else if (status == FirmwareSysexSender::statusDeviceOffline)
     {

@@ -47,7 +47,6 @@ public:
         imageDamaged = 3,    ///< the firmware image no longer matches the digest the build recorded
         portClaimFailed = 4, ///< the claim on the port could not be made safely (getPortClaimFailure())
         machineMaySleep = 5, ///< nothing keeps the machine awake (getSleepFailure()); acceptSleepRisk() lets the next start go ahead
-        notAnswered = 6,     ///< a normal update, but the port has not answered the identity request since it was plugged in
         portAmbiguous = 7    ///< two ports share the controller's name and rank: neither is trusted with the image
     };
 
@@ -60,7 +59,8 @@ public:
             confirmed,    ///< it answered with the offered version
             otherVersion, ///< it answered with another version (seenVersion)
             silent,       ///< its port is listed, but it did not answer in time
-            notBack       ///< its port was not listed when the time was up
+            notBack,      ///< its port was not listed when the time was up
+            disturbed     ///< it answered with the offered version, but other programs wrote to it during the stream (company)
         };
 
         Verdict verdict = confirmed;
@@ -68,7 +68,7 @@ public:
         juce::String offeredVersion; ///< the version the update wrote, as shown: "1.05"
         bool emergency = false;      ///< the emergency form was written
         int waitedSeconds = 0;       ///< how long the controller had to come back
-        juce::StringArray company;   ///< other programs that were writing to the controller during the stream
+        juce::StringArray company;   ///< other programs that wrote to the controller at any time during the stream
     };
 
     /** How long startUpdate() waits for another updater's claim on the port to go:
@@ -89,6 +89,7 @@ public:
         juce::String deviceName;                     ///< the controller's port found by the last pass; empty: none
         bool emergencyMode = false;                  ///< the emergency form of the update is selected
         bool hardwareDetected = false;               ///< a controller port was found by the last pass
+        juce::String midiUnavailable;                ///< why the last pass found no port: the MIDI system cannot be used; empty: it can
 
         /** The listed controller has left identity requests unanswered for a
             while, with nothing updating. Set on the message thread, cleared by
@@ -218,13 +219,15 @@ public:
         image alone. The form is the one given, which also becomes the selected
         one. Any running transfer, or the wait for the last one's result, is
         released first. Returns false, having sent nothing, when no controller
-        port is known, or two ports of its name leave no one to choose, a normal update's port has not answered the identity
-        request since it was plugged in, the image is damaged, another program writes to the
+        port is known, or two ports of its name leave no one to choose, the image is damaged, another program writes to the
         controller, another update holds its port or the claim on it cannot be
         made safely (see getLastStartRefusal());
-        the update holds the port until it ends. Once "Completed", the engine
+        the update holds the port until it ends. A port that has not answered
+        the identity request is updated all the same: whether to ask first is
+        the caller's. Once "Completed", the engine
         waits for the controller to come back with the offered version and
-        reports the result. Message thread. */
+        reports the result, and the emergency form is no longer selected.
+        Message thread. */
     bool startUpdate (bool emergency);
 
     /** Gives the engine the way to keep the machine awake during an update: it
@@ -270,6 +273,12 @@ public:
     /** True while an update is erasing or sending. Message thread. */
     bool isUpdating() const;
 
+    /** True once the running or last update sent anything to the controller:
+        its erase request, or for the emergency form its first slice. Until then
+        an update that ends, however it ends, has left the controller as it was.
+        Message thread. */
+    bool hasWrittenToController() const noexcept { return wroteToController; }
+
     /** The record the listeners are told about. Message thread. */
     const EngineState& getState() const noexcept { return state; }
 
@@ -286,6 +295,7 @@ private:
     void releaseClaims();
     bool refuseStart (StartRefusal why);
     void noteCompany();
+    void noteWhatWasSent (const FirmwareSysexSender* sender);
     void awaitConfirmation();
 
     MidiManager::Ptr midiManager;
@@ -294,6 +304,7 @@ private:
     std::unique_ptr<PortUpdateLock> portClaim; // held from startUpdate until the update ends
     juce::String portClaimFailure, sleepFailure;
     bool sleepRiskAccepted = false;                 // for the next startUpdate() only
+    bool wroteToController = false;                 // hasWrittenToController()
     std::unique_ptr<SleepInhibitor> sleepInhibitor; // likewise held while an update runs
     juce::ReferenceCountedArray<FirmwareUpdate> firmwareUpdates;
     juce::ReferenceCountedArray<FirmwareSysexSender> sysexSenders;

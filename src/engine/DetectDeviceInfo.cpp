@@ -35,6 +35,7 @@ void ApplicationEngine::DetectDeviceInfo::scanForDevice()
 
     state->hardwareDetected = found.isNotEmpty();
     state->deviceName = found;
+    state->midiUnavailable = found.isEmpty() ? midiManager->getUnavailableReason() : juce::String();
     updater->hardwareDetectedUpdater.triggerAsyncUpdate();
 }
 

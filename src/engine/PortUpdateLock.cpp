@@ -1,6 +1,7 @@
 #include "engine/PortUpdateLock.h"
 
 #include <mutex>
+#include <optional>
 
 #if JUCE_WINDOWS
 #ifndef NOMINMAX
@@ -29,13 +30,13 @@ namespace
         return juce::String (std::strerror (error)).toLowerCase();
     }
 
-    /** The user's own folder for the claims: the session's $XDG_RUNTIME_DIR when
-        it is a private folder of this user's, else /tmp/qb4ii-update-UID, made
-        private. Sets problem instead when that one cannot be trusted: another
-        user may have made it first. */
-    juce::File userLockFolder (juce::String& problem)
+    /** The folder for the claims of the user with this uid: the session's
+        $XDG_RUNTIME_DIR when it is a private folder of theirs (for another user
+        than this process's, /run/user/UID), else /tmp/qb4ii-update-UID, made
+        private and theirs. Sets problem instead when that one cannot be
+        trusted: another user may have made it first. */
+    juce::File userLockFolder (uid_t uid, juce::String& problem)
     {
-        const auto uid = ::geteuid();
         const auto isPrivateFolder = [uid] (const struct stat& st) {
             return S_ISDIR (st.st_mode) && st.st_uid == uid && (st.st_mode & 077) == 0;
         };
@@ -43,13 +44,20 @@ namespace
         {
         };
 
-        if (const auto* runtime = std::getenv ("XDG_RUNTIME_DIR"); runtime != nullptr && runtime[0] == '/')
-            if (::lstat (runtime, &st) == 0 && isPrivateFolder (st))
-                return juce::File (runtime);
+        const auto* runtime = std::getenv ("XDG_RUNTIME_DIR");
+        const auto runtimePath = uid == ::geteuid() ? juce::String (runtime != nullptr && runtime[0] == '/' ? runtime : "")
+                                                    : "/run/user/" + juce::String ((juce::int64) uid);
+
+        if (runtimePath.isNotEmpty() && ::lstat (runtimePath.toRawUTF8(), &st) == 0 && isPrivateFolder (st))
+            return juce::File (runtimePath);
 
         const auto path = "/tmp/qb4ii-update-" + juce::String ((juce::int64) uid);
         const bool made = ::mkdir (path.toRawUTF8(), 0700) == 0;
         const int mkdirError = errno;
+
+        // Made by root for the user who ran sudo: theirs, as their own updater makes it.
+        if (made && uid != ::geteuid() && ::lchown (path.toRawUTF8(), uid, (gid_t) -1) != 0)
+            ::rmdir (path.toRawUTF8());
 
         if (::lstat (path.toRawUTF8(), &st) != 0)
             problem = "the folder " + path + " cannot be made: " + describeError (made ? errno : mkdirError);
@@ -59,6 +67,20 @@ namespace
             problem = path + " is not a folder of yours alone";
 
         return problem.isEmpty() ? juce::File (path) : juce::File();
+    }
+
+    /** Under sudo, the user who ran it: an update as root must also respect,
+        and hold, that user's own claims. None otherwise. */
+    std::optional<uid_t> sudoUser()
+    {
+        const auto* text = std::getenv ("SUDO_UID");
+
+        if (::geteuid() != 0 || text == nullptr)
+            return std::nullopt;
+
+        const auto uid = juce::String (text).getLargeIntValue();
+        const bool valid = juce::String (text).containsOnly ("0123456789") && uid > 0 && uid < (juce::int64) (uid_t) -1;
+        return valid ? std::optional<uid_t> ((uid_t) uid) : std::nullopt;
     }
 #endif
 } // namespace
@@ -143,19 +165,18 @@ bool PortUpdateLock::tryClaim()
 #else
 PortUpdateLock::~PortUpdateLock()
 {
-    // Closing the descriptor releases the lock.
-    if (fd >= 0)
-        ::close (fd);
+    // Closing the descriptors releases the locks.
+    for (const int f : { fd, sudoUserFd })
+        if (f >= 0)
+            ::close (f);
 }
 
 bool PortUpdateLock::tryClaim()
 {
     failure.clear();
 
-    if (fd >= 0)
-        return held = true;
-
-    juce::String path;
+    juce::String path, sudoUserPath;
+    std::optional<uid_t> onBehalfOf;
     {
         const std::lock_guard<std::mutex> sl (lockFolderLock);
         auto folder = chosenFolder;
@@ -163,7 +184,10 @@ bool PortUpdateLock::tryClaim()
         if (folder == juce::File())
         {
             juce::String problem;
-            folder = userLockFolder (problem);
+            folder = userLockFolder (::geteuid(), problem);
+
+            if (problem.isEmpty() && (onBehalfOf = sudoUser()))
+                sudoUserPath = userLockFolder (*onBehalfOf, problem).getChildFile (lockFileNameFor (portName)).getFullPathName();
 
             if (problem.isNotEmpty())
                 return refuse (problem);
@@ -172,6 +196,17 @@ bool PortUpdateLock::tryClaim()
         path = folder.getChildFile (lockFileNameFor (portName)).getFullPathName();
     }
 
+    if (fd < 0 && ! claimFile (path, ::geteuid(), fd))
+        return held = false;
+
+    if (onBehalfOf.has_value() && sudoUserFd < 0 && ! claimFile (sudoUserPath, *onBehalfOf, sudoUserFd))
+        return held = false;
+
+    return held = true;
+}
+
+bool PortUpdateLock::claimFile (const juce::String& path, uid_t owner, int& claimed)
+{
     // A file removed or replaced between the open and the lock would be a claim
     // no other updater sees: the file must still be the one at the name once
     // locked, or the claim is tried again.
@@ -193,9 +228,15 @@ bool PortUpdateLock::tryClaim()
             return refuse ("the lock file " + path + " " + why);
         };
 
+        // Root, making the claim of the user who ran sudo, gives that user the file
+        // it made, so that their own updater trusts it.
+        if (::fstat (f, &opened) == 0 && owner != ::geteuid() && opened.st_uid == ::geteuid() && S_ISREG (opened.st_mode)
+            && opened.st_nlink == 1 && ::fchown (f, owner, (gid_t) -1) == 0)
+            ::fstat (f, &opened);
+
         if (::fstat (f, &opened) != 0 || ! S_ISREG (opened.st_mode))
             return refuseOpened ("is not a regular file");
-        if (opened.st_uid != ::geteuid())
+        if (opened.st_uid != owner)
             return refuseOpened ("belongs to another user");
         if (opened.st_nlink != 1)
             return refuseOpened ("has other names (hard links)");
@@ -207,7 +248,7 @@ bool PortUpdateLock::tryClaim()
             if (errno == EWOULDBLOCK)
             {
                 ::close (f);
-                return held = false;
+                return false;
             }
 
             return refuseOpened ("cannot be locked: " + describeError (errno));
@@ -219,8 +260,8 @@ bool PortUpdateLock::tryClaim()
 
         if (::lstat (path.toRawUTF8(), &named) == 0 && named.st_dev == opened.st_dev && named.st_ino == opened.st_ino)
         {
-            fd = f;
-            return held = true;
+            claimed = f;
+            return true;
         }
 
         ::close (f);

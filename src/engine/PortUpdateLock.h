@@ -2,6 +2,10 @@
 
 #include <juce_core/juce_core.h>
 
+#if ! JUCE_WINDOWS
+#include <sys/types.h>
+#endif
+
 #include <memory>
 
 /**
@@ -20,7 +24,10 @@
     can choose another folder. A claim is refused, with the reason
     (getFailure()), whenever the file cannot be trusted or locked: a link, a
     FIFO or any other non-file at its name, a file of another user's, a missing
-    or unusable folder. Nothing is granted without a lock.
+    or unusable folder. Nothing is granted without a lock. As root under sudo,
+    the claim is also taken in the folder of the user who ran sudo (SUDO_UID),
+    in that user's name, so that an update as root and the user's own exclude
+    each other.
 
     Any thread; one object is used by one thread at a time.
 */
@@ -68,7 +75,10 @@ private:
 #if JUCE_WINDOWS
     void* file = nullptr; // the lock file's handle
 #else
+    bool claimFile (const juce::String& path, uid_t owner, int& claimed);
+
     int fd = -1;
+    int sudoUserFd = -1; // as root under sudo: the claim in the folder of the user who ran it
 #endif
     bool held = false;
     juce::String failure;

@@ -49,6 +49,17 @@ struct QuitSignals::Pimpl
     struct sigaction previous[std::size (quitSignals)] {};
 };
 
+void QuitSignals::ignoreBrokenPipes()
+{
+    struct sigaction action
+    {
+    };
+    action.sa_handler = [] (int) {};
+    action.sa_flags = SA_RESTART;
+    sigemptyset (&action.sa_mask);
+    ::sigaction (SIGPIPE, &action, nullptr);
+}
+
 QuitSignals::QuitSignals (std::function<void()> onQuitRequested)
 {
     // Close-on-exec, so that no program this one starts inherits it, and
@@ -139,6 +150,8 @@ QuitSignals::~QuitSignals()
     consoleCallback = nullptr;
 }
 
+void QuitSignals::ignoreBrokenPipes() {} // Windows has no SIGPIPE: a failed write only fails
+
 #else
 
 struct QuitSignals::Pimpl
@@ -147,5 +160,6 @@ struct QuitSignals::Pimpl
 
 QuitSignals::QuitSignals (std::function<void()>) {}
 QuitSignals::~QuitSignals() = default;
+void QuitSignals::ignoreBrokenPipes() {}
 
 #endif

@@ -26,6 +26,15 @@ public:
     explicit QuitSignals (std::function<void()> onQuitRequested);
     ~QuitSignals();
 
+    /** From now on a write to a pipe or socket whose reader has gone fails with
+        EPIPE instead of ending the process: a script's `| head -n1`, a reader
+        killed by the same Ctrl+C, or a dropped session must never end an update.
+        A handler that does nothing, not SIG_IGN, so that programs started later
+        get the default back. For the whole process, from its start; nothing
+        where there is no SIGPIPE. Call it on the main thread before any other
+        thread exists. */
+    static void ignoreBrokenPipes();
+
     QuitSignals (const QuitSignals&) = delete;
     QuitSignals& operator= (const QuitSignals&) = delete;
 

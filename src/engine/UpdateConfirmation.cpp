@@ -52,7 +52,10 @@ void ApplicationEngine::UpdateConfirmation::timerCallback()
 void ApplicationEngine::UpdateConfirmation::decide (UpdateResult::Verdict verdict)
 {
     stopTimer();
-    result.verdict = verdict;
+
+    // Another program's messages may have landed inside the image: the right
+    // version is no proof of a whole one.
+    result.verdict = verdict == UpdateResult::confirmed && ! result.company.isEmpty() ? UpdateResult::disturbed : verdict;
 
     // The owner may destroy this object from the callback: nothing follows it.
     const auto callback = onVerdict;

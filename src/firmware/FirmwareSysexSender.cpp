@@ -59,6 +59,7 @@ void FirmwareSysexSender::startSending()
         return;
     }
 
+    eraseSent = true;
     eraseSentAtMs = juce::Time::getMillisecondCounterHiRes();
     startTimer (eraseWaitTimerID, eraseWaitMs);
 

@@ -92,6 +92,11 @@ public:
     /** Stops both timers; nothing else. Message thread. */
     void stopSending();
 
+    /** True once anything of this transfer went out to the controller: the erase
+        request, or for the emergency form the first block. From then on its
+        firmware is no longer the one it had. Message thread. */
+    bool hasSentAnything() const noexcept { return eraseSent || currentBlock > 0; }
+
     /** The index of the next block, which is also the number of blocks sent. */
     unsigned getCurrentBlock() const noexcept { return currentBlock; }
 
@@ -149,6 +154,7 @@ private:
     // disconnected since.
     juce::StringArray streamIdentifiers;
     bool streamLost = false;
+    bool eraseSent = false;
     int refusalsOfThisBlock = 0;
 
     // When the erase request went out, and when the last block went out (or the

@@ -50,8 +50,9 @@ namespace
 class AlsaMidiService::Client final
 {
 public:
-    /** Opens a client, or returns null where the sequencer cannot be opened. */
-    static std::shared_ptr<Client> open()
+    /** Opens a client, or returns null with the reason where the sequencer
+        cannot be opened. */
+    static std::shared_ptr<Client> open (juce::String& failure)
     {
         snd_seq_t* seq = nullptr;
 
@@ -59,14 +60,18 @@ public:
             const ScopedSilentAlsaErrors silent;
 
             // Duplex: the sequencer's announcements come in as input events.
-            if (snd_seq_open (&seq, "default", SND_SEQ_OPEN_DUPLEX, SND_SEQ_NONBLOCK) < 0 || seq == nullptr)
+            if (const auto error = snd_seq_open (&seq, "default", SND_SEQ_OPEN_DUPLEX, SND_SEQ_NONBLOCK); error < 0 || seq == nullptr)
+            {
+                failure = "the ALSA sequencer cannot be opened: " + juce::String (snd_strerror (error)).toLowerCase();
                 return nullptr;
+            }
         }
 
         const auto id = snd_seq_client_id (seq);
 
-        if (id < 0 || snd_seq_set_client_name (seq, clientName) < 0)
+        if (const auto error = id < 0 ? id : snd_seq_set_client_name (seq, clientName); error < 0)
         {
+            failure = "the ALSA sequencer refused a client: " + juce::String (snd_strerror (error)).toLowerCase();
             snd_seq_close (seq);
             return nullptr;
         }
@@ -531,10 +536,22 @@ std::shared_ptr<AlsaMidiService::Client> AlsaMidiService::getClient()
     const std::lock_guard<std::mutex> sl (clientLock);
 
     // Without the device, alsa-lib would print an error at every attempt.
-    if (client == nullptr && sequencerDevice.exists())
-        client = Client::open();
+    if (client == nullptr && ! sequencerDevice.exists())
+        unavailableReason = "there is no ALSA sequencer (" + sequencerDevice.getFullPathName() + ")";
+    else if (client == nullptr)
+        client = Client::open (unavailableReason);
+
+    if (client != nullptr)
+        unavailableReason.clear();
 
     return client;
+}
+
+juce::String AlsaMidiService::getUnavailableReason()
+{
+    getClient();
+    const std::lock_guard<std::mutex> sl (clientLock);
+    return unavailableReason;
 }
 
 std::optional<AlsaMidiService::PortAddress> AlsaMidiService::parsePortIdentifier (const juce::String& identifier)

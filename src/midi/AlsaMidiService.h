@@ -43,6 +43,7 @@ public:
 
     juce::Array<juce::MidiDeviceInfo> getInputDevices() override;
     juce::Array<juce::MidiDeviceInfo> getOutputDevices() override;
+    juce::String getUnavailableReason() override;
     std::unique_ptr<Input> openInput (const juce::String& identifier, juce::MidiInputCallback& callback) override;
     std::unique_ptr<Output> openOutput (const juce::String& identifier) override;
 
@@ -73,6 +74,7 @@ private:
     const juce::File sequencerDevice;
     std::mutex clientLock;
     std::shared_ptr<Client> client;
+    juce::String unavailableReason; // why client is null; guarded by clientLock
 
     JUCE_DECLARE_NON_COPYABLE_WITH_LEAK_DETECTOR (AlsaMidiService)
 };

@@ -79,6 +79,10 @@ public:
         of them share the highest rank, among the inputs or the outputs. */
     bool isPortAmbiguous (const juce::String& name) const;
 
+    /** Why the system's MIDI service cannot be used now; empty while it can
+        (see MidiService::getUnavailableReason()). Message thread. */
+    juce::String getUnavailableReason() const { return service->getUnavailableReason(); }
+
     /** Closes every open output with this name. It is not reopened by the poll. */
     void closeOutputDevice (const juce::String& name);
 

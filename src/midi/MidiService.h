@@ -94,6 +94,13 @@ public:
         return 1;
     }
 
+    /** Why the system's MIDI service cannot be used now, in a few words that name
+        the cause ("/dev/snd/seq cannot be opened: permission denied"); empty
+        while it can. A service that could not be opened tries again whenever
+        its ports are listed, so that a fix takes effect without a restart.
+        Message thread. */
+    virtual juce::String getUnavailableReason() { return {}; }
+
     /** The service that reaches the hardware of the platform we run on. */
     static std::shared_ptr<MidiService> createPlatformService();
 };

@@ -1,5 +1,6 @@
 #include "ui/MainWindowComponent.h"
 
+#include "engine/OutsideText.h"
 #include "firmware/EmergencyInstructions.h"
 #include "ui/PictureButton.h"
 #include "ui/PictureComponent.h"
@@ -24,13 +25,19 @@ namespace
         return label;
     }
 
-    /** "Mixxx", "Mixxx and Ardour", "Mixxx, Ardour and Qsynth". */
+    /** "Mixxx", "Mixxx and Ardour", "Mixxx, Ardour and Qsynth": other programs'
+        own names, made visible where they hold control characters. */
     juce::String listOfNames (const juce::StringArray& names)
     {
-        if (names.size() <= 1)
-            return names.joinIntoString ({});
+        juce::StringArray shown;
 
-        return names.joinIntoString (", ", 0, names.size() - 1) + " and " + names[names.size() - 1];
+        for (const auto& name : names)
+            shown.add (OutsideText::visible (name));
+
+        if (shown.size() <= 1)
+            return shown.joinIntoString ({});
+
+        return shown.joinIntoString (", ", 0, shown.size() - 1) + " and " + shown[shown.size() - 1];
     }
 
     const juce::String emergencyWayOut ("use the emergency update (press E)");
@@ -45,6 +52,10 @@ namespace
         if (! result.company.isEmpty())
             message << listOfNames (result.company) << " sent to your QB4 II during the update, so its messages may have "
                     << "landed inside the firmware. Close " << (result.company.size() == 1 ? "it" : "them") << " first. ";
+
+        if (result.verdict == Result::disturbed)
+            return message + "Your QB4 II came back with firmware " + juce::String (result.seenVersion, 2)
+                   + ", but what was written may not be whole. Update it again; if that fails, " + emergencyWayOut + ".";
 
         if (result.verdict == Result::otherVersion)
             return message + "Your QB4 II came back with firmware " + juce::String (result.seenVersion, 2) + ", not "
@@ -279,7 +290,9 @@ void MainWindowComponent::showIdleStatus()
 
     // A controller that is listed but silent is in its bootloader or has no
     // firmware: the way back is the emergency update.
-    if (! controllerShown)
+    if (! controllerShown && state.midiUnavailable.isNotEmpty())
+        statusLabel->setText ("No MIDI: " + OutsideText::visible (state.midiUnavailable), juce::dontSendNotification);
+    else if (! controllerShown)
         statusLabel->setText ("Device not found.", juce::dontSendNotification);
     else if (state.controllerSilent && ! emergencySelected && state.firmwareVersion.load() == 0.0)
         statusLabel->setText (unansweredHint, juce::dontSendNotification);
@@ -293,6 +306,14 @@ void MainWindowComponent::buttonClicked (juce::Button* button)
         return;
 
     if (emergencySelected && ! alerts->askOkCancel ("QB4 II Emergency Update", emergencyInstructions))
+        return;
+
+    // The erase request leaves a controller that cannot answer with nothing at
+    // all; the user may know better (a controller that reports no version).
+    if (! emergencySelected && engine->getState().hardwareDetected && engine->getState().firmwareVersion.load() == 0.0
+        && ! alerts->askOkCancel ("Controller Not Answering",
+                                  "The firmware of your QB4 II has not answered since it was plugged in. If its firmware no longer "
+                                  "runs, the emergency update (press E) is the way to write it. Press OK to send the normal update anyway."))
         return;
 
     beginUpdate();
@@ -346,23 +367,16 @@ void MainWindowComponent::beginUpdate()
     else if (engine->getLastStartRefusal() == ApplicationEngine::portAmbiguous)
     {
         alerts->showNotice ("Two Controllers Found",
-                            "Two MIDI ports are named \"" + engine->getState().deviceName + "\", and QB4II Firmware Updater "
-                                                                                            "cannot tell which one is your QB4 II, so nothing was sent. Unplug the other controller, or close "
-                                                                                            "the program that made the other port, then try again.");
-    }
-    else if (engine->getLastStartRefusal() == ApplicationEngine::notAnswered)
-    {
-        alerts->showNotice ("Controller Not Answering",
-                            "Your QB4 II has not answered since it was plugged in, so nothing was sent to it. Wait until its "
-                            "firmware version shows, then try again. If it never shows, its firmware does not run: "
-                                + emergencyWayOut + ".");
+                            "Two MIDI ports are named \"" + OutsideText::visible (engine->getState().deviceName) + "\", and QB4II Firmware Updater "
+                                                                                                                   "cannot tell which one is your QB4 II, so nothing was sent. Unplug the other controller, or close "
+                                                                                                                   "the program that made the other port, then try again.");
     }
     else if (engine->getLastStartRefusal() == ApplicationEngine::machineMaySleep)
     {
         // Nothing was sent: the user decides whether to go ahead.
         if (alerts->askOkCancel ("Computer May Sleep",
                                  "QB4II Firmware Updater cannot keep this computer from sleeping or shutting down during the update ("
-                                     + engine->getSleepFailure() + "). If it sleeps, shuts down or its lid is closed before the update "
+                                     + OutsideText::visible (engine->getSleepFailure()) + "). If it sleeps, shuts down or its lid is closed before the update "
                                      + "ends, your QB4 II may not start again. Press OK to update anyway, and keep the computer "
                                      + "awake until the update has ended."))
         {
@@ -375,7 +389,7 @@ void MainWindowComponent::beginUpdate()
         alerts->showNotice ("Controller Not Claimed",
                             "QB4II Firmware Updater could not make sure that no other update writes to your QB4 II at the same time, "
                             "so nothing was sent to it: "
-                                + engine->getPortClaimFailure() + ". Remove that file or fix the folder, then try again.");
+                                + OutsideText::visible (engine->getPortClaimFailure()) + ". Remove that file or fix the folder, then try again.");
     }
     else if (engine->getLastStartRefusal() == ApplicationEngine::imageDamaged)
     {

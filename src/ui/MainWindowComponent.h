@@ -83,8 +83,8 @@ public:
     void firmwareVersionChanged (double version) override;
 
     /** The lamp, and the status line while no update has been started: empty,
-        "Device not found.", or the way to the emergency update for a controller
-        that does not answer. Message thread. */
+        "Device not found.", why the MIDI system cannot be opened, or the way to
+        the emergency update for a controller that does not answer. Message thread. */
     void hardwareDetectedChanged (bool detected) override;
 
     /** The confirmed result on the status line, or the notice "Update Not
@@ -92,7 +92,9 @@ public:
     void updateResultChanged (const ApplicationEngine::UpdateResult& result) override;
 
     /** The update button: in emergency mode after the user confirmed the
-        instructions, otherwise at once, starts an update. Message thread. */
+        instructions, for a controller whose firmware has not answered after the
+        user chose to go on ("Controller Not Answering"), otherwise at once,
+        starts an update. Message thread. */
     void buttonClicked (juce::Button* button) override;
 
     /** The lower-case E toggles emergency mode while no update runs. Every key is

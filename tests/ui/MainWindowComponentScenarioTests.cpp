@@ -107,6 +107,14 @@ TEST_F (MainWindowComponentScenario, LampAndStatusFollowTheController)
     ASSERT_TRUE (waitFor ([&] { return lamp (c()) == Lamp::red; }));
     ASSERT_TRUE (waitFor ([&] { return statusText (c()) == "Device not found."; }));
     EXPECT_TRUE (alerts->notices.empty());
+
+    // A MIDI system that cannot be opened is not a missing controller, and a fix
+    // is taken up without a restart.
+    service->setUnavailable ("the ALSA sequencer cannot be opened: permission denied");
+    ASSERT_TRUE (waitFor ([&] { return statusText (c()) == "No MIDI: the ALSA sequencer cannot be opened: permission denied"; }));
+    emulator.powerUp();
+    service->setUnavailable ({});
+    ASSERT_TRUE (waitFor ([&] { return versionText (c()) == "QB4II Control: 1.00"; }));
 }
 
 TEST_F (MainWindowComponentScenario, NormalUpdateFromClickToTheReturningController)
@@ -151,12 +159,13 @@ TEST_F (MainWindowComponentScenario, ProgramsWritingToTheControllerAreNamedAndNo
     emulator.powerUp();
     ASSERT_TRUE (waitFor ([&] { return versionText (c()) == "QB4II Control: 1.00"; }));
 
-    service->setOtherWriters (deviceMidiPortName, juce::StringArray ("Mixxx", "Ardour"));
+    // A name is its program's own choice: shown, never obeyed.
+    service->setOtherWriters (deviceMidiPortName, juce::StringArray ("Mixxx", "Ard\x1b[2Jour"));
     click (c());
 
     ASSERT_EQ (alerts->notices.size(), 1u);
     EXPECT_EQ (alerts->notices[0].title, "Controller In Use");
-    EXPECT_EQ (alerts->notices[0].message, "Close Mixxx and Ardour, then try again. "
+    EXPECT_EQ (alerts->notices[0].message, "Close Mixxx and Ard\\x1b[2Jour, then try again. "
                                            "While another program sends to the QB4 II, its messages would land inside the firmware.");
     EXPECT_TRUE (updateButton (c()).isEnabled());
     EXPECT_EQ (eraseRequestsSent(), 0u);
@@ -196,16 +205,17 @@ TEST_F (MainWindowComponentScenario, SilentControllerIsOfferedTheEmergencyUpdate
     ASSERT_TRUE (c().keyPressed (lowerCaseE, &c()));
     ASSERT_TRUE (waitFor ([&] { return statusText (c()) == hint; }));
 
-    // Nor does a normal update go to a port that has not answered.
+    // A normal update to a port that has not answered is the user's to choose:
+    // Cancel sends nothing, OK sends it (the bootloader takes the image).
+    alerts->answer = false;
     click (c());
-    ASSERT_EQ (alerts->notices.size(), 1u);
-    EXPECT_EQ (alerts->notices[0].title, "Controller Not Answering");
+    ASSERT_EQ (alerts->questions.size(), 1u);
+    EXPECT_EQ (alerts->questions[0].title, "Controller Not Answering");
     EXPECT_EQ (eraseRequestsSent(), 0u);
-
-    emulator.powerDown();
-    emulator.powerUp();
-    ASSERT_TRUE (waitFor ([&] { return versionText (c()) == "QB4II Control: 1.00"; }));
-    EXPECT_EQ (statusText (c()), "");
+    alerts->answer = true;
+    click (c());
+    EXPECT_EQ (eraseRequestsSent(), 1u);
+    ASSERT_TRUE (waitFor ([&] { return versionText (c()) == "QB4II Control: 1.05"; }));
 }
 
 TEST_F (MainWindowComponentScenario, EmergencyUpdateAsksSendsNoEraseAndEndsEmergencyMode)

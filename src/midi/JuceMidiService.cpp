@@ -2,6 +2,8 @@
 
 #if JUCE_WINDOWS
 #include "midi/WinMmMidiOutput.h"
+
+#include <algorithm>
 #endif
 
 namespace
@@ -9,18 +11,20 @@ namespace
     class JuceInput final : public MidiService::Input
     {
     public:
-        explicit JuceInput (std::unique_ptr<juce::MidiInput> in)
+        explicit JuceInput (std::unique_ptr<juce::MidiInput> in, std::optional<juce::MidiDeviceInfo> listed = std::nullopt)
             : input (std::move (in))
+            , listedAs (std::move (listed))
         {
         }
         ~JuceInput() override { input->stop(); }
 
         void start() override { input->start(); }
         void stop() override { input->stop(); }
-        juce::MidiDeviceInfo getDeviceInfo() const override { return input->getDeviceInfo(); }
+        juce::MidiDeviceInfo getDeviceInfo() const override { return listedAs.value_or (input->getDeviceInfo()); }
 
     private:
         std::unique_ptr<juce::MidiInput> input;
+        const std::optional<juce::MidiDeviceInfo> listedAs; // as the service listed it, where that differs
     };
 
 #if ! JUCE_WINDOWS
@@ -48,23 +52,58 @@ namespace
         std::unique_ptr<juce::MidiOutput> output;
     };
 #endif
+
+#if JUCE_WINDOWS
+    // Under WinMM's own names: the framework lists a second "Korvan QB4 II" as
+    // "Korvan QB4 II-2", and the manager would never see two controllers.
+    juce::Array<juce::MidiDeviceInfo> listWinMm (WinMmMidiOutput::Direction direction)
+    {
+        juce::Array<juce::MidiDeviceInfo> devices;
+
+        for (const auto& port : WinMmMidiOutput::listPorts (direction))
+            devices.add (port.info);
+
+        return devices;
+    }
+#endif
 } // namespace
 
 juce::Array<juce::MidiDeviceInfo> JuceMidiService::getInputDevices()
 {
+#if JUCE_WINDOWS
+    return listWinMm (WinMmMidiOutput::Direction::input);
+#else
     return juce::MidiInput::getAvailableDevices();
+#endif
 }
 
 juce::Array<juce::MidiDeviceInfo> JuceMidiService::getOutputDevices()
 {
+#if JUCE_WINDOWS
+    return listWinMm (WinMmMidiOutput::Direction::output);
+#else
     return juce::MidiOutput::getAvailableDevices();
+#endif
 }
 
 std::unique_ptr<MidiService::Input> JuceMidiService::openInput (const juce::String& identifier,
                                                                 juce::MidiInputCallback& callback)
 {
+#if JUCE_WINDOWS
+    // The framework opens the WinMM device numbered as the port's position in
+    // its list; where that is not the port's own number it would open another.
+    const auto ports = WinMmMidiOutput::listPorts (WinMmMidiOutput::Direction::input);
+    const auto port = std::find_if (ports.begin(), ports.end(), [&] (const auto& p) { return p.info.identifier == identifier; });
+
+    if (port == ports.end() || port->deviceId != (int) (port - ports.begin()))
+        return nullptr;
+
+    if (auto in = juce::MidiInput::openDevice (identifier, &callback))
+        return std::make_unique<JuceInput> (std::move (in), port->info);
+#else
     if (auto in = juce::MidiInput::openDevice (identifier, &callback))
         return std::make_unique<JuceInput> (std::move (in));
+#endif
 
     return nullptr;
 }

@@ -2,9 +2,11 @@
 
 #include "midi/MidiService.h"
 
+#include <vector>
+
 /**
     An output port of Windows' own MIDI API (WinMM), opened by the identifier
-    the framework lists it under.
+    the framework lists it under, at the device number WinMM gives it.
 
     The framework's WinMM output reports nothing back from a send, and waits for
     the driver to hand a long message's buffer back with no limit: a controller
@@ -24,8 +26,29 @@ public:
     /** A 256-byte slice takes 82 ms at the MIDI wire rate. */
     static constexpr int sendTimeoutMs = 2000;
 
-    /** The port listed under this identifier, opened; null when it is not listed
-        or cannot be opened. */
+    enum class Direction
+    {
+        input,
+        output
+    };
+
+    /** A port under the framework's identifier and WinMM's own name, with its
+        WinMM device number: -1 while WinMM's list and the framework's disagree. */
+    struct Port
+    {
+        juce::MidiDeviceInfo info;
+        int deviceId = -1;
+    };
+
+    /** The framework's list of WinMM's inputs or outputs, in its order and under
+        its identifiers, each port named as WinMM names it. The framework appends
+        "-2", "-3"... to the second and later ports of one name, and leaves out a
+        device whose capabilities cannot be read, so its positions are not always
+        WinMM's device numbers. Message thread. */
+    static std::vector<Port> listPorts (Direction direction);
+
+    /** The port listed under this identifier, opened; null when it is not listed,
+        cannot be opened, or its device number no longer holds a port of its name. */
     static std::unique_ptr<WinMmMidiOutput> open (const juce::String& identifier);
 
     ~WinMmMidiOutput() override;

@@ -1,6 +1,8 @@
 /*
     A winmm.dll that stands in for Windows' own in a test: it presents one MIDI
-    output and one input named as Windows lists the controller, records every
+    output and one input named as Windows lists the controller (the output as
+    device 1, after a device 0 whose capabilities cannot be read, which the
+    framework leaves out of its list), records every
     midiOutLongMsg and midiOutShortMsg call with its bytes and a time stamp, and
     plays a controller behind them. Loaded beside the program with
     WINEDLLOVERRIDES=winmm=n, so that the bytes are checked where JUCE hands them
@@ -34,8 +36,11 @@
 #include <string.h>
 
 #define DEVICE_NAME L"Korvan QB4 II"
+#define OUTPUT_ID 1
 #define MAX_BUFFERS 64
 #define MAX_REPLY 64
+
+static void wrapClockSoon (void);
 
 static CRITICAL_SECTION lock;
 static INIT_ONCE initOnce = INIT_ONCE_STATIC_INIT;
@@ -199,14 +204,14 @@ static DWORD WINAPI deviceThread (LPVOID unused)
 UINT WINAPI midiOutGetNumDevs (void)
 {
     ensureInitialised();
-    return present ? 1 : 0;
+    return present ? OUTPUT_ID + 1 : 0;
 }
 
 MMRESULT WINAPI midiOutGetDevCapsW (UINT_PTR id, LPMIDIOUTCAPSW caps, UINT size)
 {
     ensureInitialised();
 
-    if (! present || id != 0 || caps == NULL || size < sizeof (MIDIOUTCAPSW))
+    if (! present || id != OUTPUT_ID || caps == NULL || size < sizeof (MIDIOUTCAPSW))
         return MMSYSERR_BADDEVICEID;
 
     memset (caps, 0, sizeof (MIDIOUTCAPSW));
@@ -226,7 +231,7 @@ MMRESULT WINAPI midiOutOpen (LPHMIDIOUT handle, UINT id, DWORD_PTR callback, DWO
     (void) callback, (void) instance, (void) flags;
     ensureInitialised();
 
-    if (! present || id != 0)
+    if (! present || id != OUTPUT_ID)
         return MMSYSERR_BADDEVICEID;
 
     *handle = (HMIDIOUT) (INT_PTR) (0x1000 + generation);
@@ -280,6 +285,8 @@ MMRESULT WINAPI midiOutLongMsg (HMIDIOUT h, LPMIDIHDR header, UINT size)
 
     if (hangAfter < 0 || imageSlices <= hangAfter)
         header->dwFlags |= MHDR_DONE;
+    else if (imageSlices == hangAfter + 1)
+        wrapClockSoon();
     LeaveCriticalSection (&lock);
     return result;
 }
@@ -429,7 +436,9 @@ MMRESULT WINAPI midiInReset (HMIDIIN h)
 
 /* --- Timers ---------------------------------------------------------------------- */
 
-DWORD WINAPI timeGetTime (void)
+static volatile LONG clockOffset; /* added to the count: wrapClockSoon() */
+
+static DWORD millisecondsSinceStart (void)
 {
     static LARGE_INTEGER f, s;
 
@@ -442,6 +451,18 @@ DWORD WINAPI timeGetTime (void)
     LARGE_INTEGER now;
     QueryPerformanceCounter (&now);
     return (DWORD) ((now.QuadPart - s.QuadPart) * 1000 / f.QuadPart);
+}
+
+/* From now on timeGetTime reads as if the machine had been up for 49.7 days:
+   it wraps in half a second, as the 32-bit count does then. */
+static void wrapClockSoon (void)
+{
+    clockOffset = (LONG) (0xffffffffu - 499u - millisecondsSinceStart());
+}
+
+DWORD WINAPI timeGetTime (void)
+{
+    return millisecondsSinceStart() + (DWORD) clockOffset;
 }
 
 MMRESULT WINAPI timeBeginPeriod (UINT period)

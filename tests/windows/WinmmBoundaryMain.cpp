@@ -17,7 +17,8 @@
     qb4ii_winmm_boundary offline | hang
         The DLL removes its devices after 100 slices, or its driver holds on to
         the 101st: the update ends in Device Offline, within the send's bound,
-        and nothing more reaches the boundary.
+        and nothing more reaches the boundary. In the hang run timeGetTime wraps
+        while the held send waits: it must still wait its whole bound.
 */
 
 #include "emulator/ControllerEmulator.h"
@@ -25,6 +26,7 @@
 #include "engine/SleepInhibitor.h"
 #include "firmware/DeviceMessages.h"
 #include "firmware/DevicePortNames.h"
+#include "midi/WinMmMidiOutput.h"
 #include "support/RecordingEngineListener.h"
 #include "support/TestHelpers.h"
 
@@ -37,10 +39,21 @@
 #endif
 #define WIN32_LEAN_AND_MEAN
 #include <windows.h>
+#include <mmsystem.h>
 
 namespace
 {
     const char* const recordFile = "winmm-record.txt";
+
+    // The helpers' waits count on timeGetTime, which the DLL can make wrap: these
+    // count on the 64-bit tick count.
+    bool pumpUntil (const std::function<bool()>& condition, int timeoutMs)
+    {
+        for (const auto end = GetTickCount64() + (ULONGLONG) timeoutMs; ! condition() && GetTickCount64() < end;)
+            juce::MessageManager::getInstance()->runDispatchLoopUntil (2);
+
+        return condition();
+    }
 
     struct Call
     {
@@ -175,7 +188,7 @@ namespace
 
         const auto versionIs = [&] (double v) { return ! listener.versions.empty() && listener.versions.back() == v; };
 
-        if (! testing_support::pumpUntil ([&] { return engine->getState().deviceName == deviceMidiPortName && versionIs (1.0); }, 20000))
+        if (! pumpUntil ([&] { return engine->getState().deviceName == deviceMidiPortName && versionIs (1.0); }, 20000))
             return cleanUp(), fail ("detection did not find \"" + deviceMidiPortName + "\" and read 1.00 (found \"" + engine->getState().deviceName + "\")");
 
         std::cout << "detected \"" << engine->getState().deviceName << "\", version 1.00" << std::endl;
@@ -196,8 +209,20 @@ namespace
             return std::find (s.begin(), s.end(), (int) ApplicationEngine::complete) != s.end() || ! listener.errors.empty();
         };
 
-        if (! testing_support::pumpUntil (ended, budgetMs))
+        // The slice after the 100th is held, and the clock wraps half a second
+        // into its wait: from the 100th slice's report (made as it is sent, as
+        // 99 of 574 done) to Device Offline, the bound must still pass, less the
+        // one interval before the held send.
+        const auto slices = [&] { return listener.progress.empty() ? 0 : juce::roundToInt (listener.progress.back() * 574); };
+        if (hang && ! pumpUntil ([&] { return slices() >= 99 || ended(); }, budgetMs))
+            return cleanUp(), fail ("the update did not reach slice 100");
+        const auto heldFromMs = GetTickCount64();
+
+        if (! pumpUntil (ended, budgetMs))
             return cleanUp(), fail ("the update did not end");
+
+        if (hang)
+            std::cout << "Device Offline " << (GetTickCount64() - heldFromMs) << " ms after slice 100's report; timeGetTime wrapped meanwhile" << std::endl;
 
         if (offline)
         {
@@ -206,7 +231,10 @@ namespace
             if (listener.errors != std::vector<int> { ApplicationEngine::deviceOfflineError } || engine->isUpdating())
                 return fail ("expected Device Offline once and no update running");
 
-            testing_support::pumpFor (500);
+            if (hang && GetTickCount64() - heldFromMs < (ULONGLONG) (WinMmMidiOutput::sendTimeoutMs - intervalMs))
+                return fail ("Device Offline before the held send's bound was out: the wrap cut its wait short");
+
+            pumpUntil ([] { return false; }, 500);
             const auto calls = readRecord();
             const juce::MemoryBlock erase (eraseRequestMessage.data(), eraseRequestMessage.size());
             const auto start = std::find_if (calls.begin(), calls.end(), [&] (const Call& c) { return c.bytes == erase; });
@@ -225,12 +253,12 @@ namespace
 
         std::cout << "Completed; the system was kept awake from the start to the end" << std::endl;
 
-        if (! testing_support::pumpUntil ([&] { return versionIs (1.05); }, 20000))
+        if (! pumpUntil ([&] { return versionIs (1.05); }, 20000))
             return cleanUp(), fail ("the controller was not read as 1.05 after its reset");
 
         std::cout << "detected again after the reset, version 1.05" << std::endl;
 
-        if (! testing_support::pumpUntil ([&] { return ! listener.results.empty(); }, 20000)
+        if (! pumpUntil ([&] { return ! listener.results.empty(); }, 20000)
             || listener.results.front().verdict != ApplicationEngine::UpdateResult::confirmed)
             return cleanUp(), fail ("the update was not confirmed");
 

@@ -108,6 +108,7 @@ TEST (AlsaMidiService, WithoutSequencerListsAndOpensNothingAndPrintsNothing)
     StderrCapture capture;
     expectNothingFrom (service);
     EXPECT_EQ (capture.finish(), juce::String());
+    EXPECT_EQ (service.getUnavailableReason(), "there is no ALSA sequencer (" + absentDevice.getFullPathName() + ")");
 }
 
 TEST (AlsaMidiService, SequencerDeviceThatCannotBeOpenedIsTriedSilently)
@@ -124,6 +125,7 @@ TEST (AlsaMidiService, SequencerDeviceThatCannotBeOpenedIsTriedSilently)
     StderrCapture capture;
     expectNothingFrom (service);
     EXPECT_EQ (capture.finish(), juce::String());
+    EXPECT_TRUE (service.getUnavailableReason().startsWith ("the ALSA sequencer cannot be opened: ")) << service.getUnavailableReason();
 }
 
 TEST (AlsaMidiService, ManagerWithoutSequencerPollsQuietlyAndReportsNothing)

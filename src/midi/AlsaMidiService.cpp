@@ -1,5 +1,7 @@
 #include "midi/AlsaMidiService.h"
 
+#include "midi/SysexAssembler.h"
+
 #include "ProductInfo.h"
 
 #if JUCE_LINUX
@@ -372,16 +374,12 @@ private:
     no other program can pass for the controller. Our port is also hidden from
     the lists and takes no subscriptions but our own.
 
-    System Exclusive messages arrive in pieces and are put together here, up to
-    maxSysexBytes: a longer one is dropped whole, with everything up to its F7
-    or the next F0, so an endless one costs no more memory than that. */
+    System Exclusive messages arrive in pieces and are put together by a
+    SysexAssembler, which drops one longer than it keeps. */
 class AlsaMidiService::AlsaInput final : public MidiService::Input
     , private juce::Thread
 {
 public:
-    /** The longest System Exclusive message delivered; an identity reply is 37 bytes. */
-    static constexpr size_t maxSysexBytes = 4096;
-
     static std::unique_ptr<AlsaInput> open (PortAddress source, juce::MidiDeviceInfo info, juce::MidiInputCallback& callback)
     {
         snd_seq_t* seq = nullptr;
@@ -461,7 +459,9 @@ private:
         if (event.type == SND_SEQ_EVENT_SYSEX)
         {
             const auto* bytes = static_cast<const juce::uint8*> (event.data.ext.ptr);
-            receiveSysex (bytes, event.data.ext.len);
+            sysex.feed (bytes, event.data.ext.len, [this] (const juce::uint8* message, size_t size) {
+                callback.handleIncomingMidiMessage (nullptr, juce::MidiMessage (message, (int) size, juce::Time::getMillisecondCounterHiRes() * 0.001));
+            });
             return;
         }
 
@@ -472,48 +472,12 @@ private:
             callback.handleIncomingMidiMessage (nullptr, juce::MidiMessage (bytes, (int) length, juce::Time::getMillisecondCounterHiRes() * 0.001));
     }
 
-    void receiveSysex (const juce::uint8* bytes, size_t length)
-    {
-        for (size_t i = 0; i < length; ++i)
-        {
-            const auto byte = bytes[i];
-
-            if (byte == 0xf0)
-            {
-                sysex.assign (1, byte);
-                dropping = false;
-            }
-            else if (dropping || sysex.empty())
-            {
-                dropping = byte != 0xf7 && dropping;
-            }
-            else if (sysex.size() == maxSysexBytes)
-            {
-                // Too long to be anything the controller says: dropped whole.
-                sysex.clear();
-                dropping = byte != 0xf7;
-            }
-            else
-            {
-                sysex.push_back (byte);
-
-                if (byte == 0xf7)
-                {
-                    callback.handleIncomingMidiMessage (nullptr, juce::MidiMessage (sysex.data(), (int) sysex.size(),
-                                                                                    juce::Time::getMillisecondCounterHiRes() * 0.001));
-                    sysex.clear();
-                }
-            }
-        }
-    }
-
     snd_seq_t* const seq;
     snd_midi_event_t* const decoder;
     const PortAddress source;
     const juce::MidiDeviceInfo info;
     juce::MidiInputCallback& callback;
-    std::vector<juce::uint8> sysex; // the message being put together, from its F0; input thread only
-    bool dropping = false;          // inside a message too long to keep
+    SysexAssembler sysex; // input thread only
 
     JUCE_DECLARE_NON_COPYABLE_WITH_LEAK_DETECTOR (AlsaInput)
 };

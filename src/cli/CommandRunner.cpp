@@ -7,16 +7,8 @@ namespace
 {
     double nowMs() { return juce::Time::getMillisecondCounterHiRes(); }
 
-    const juce::String emergencyAdvice ("run qb4ii-update update --emergency");
-    const juce::String busyMessage ("another updater is updating this QB4 II. Wait until that update has ended, then try again.");
-
-    juce::String versionText (double version) { return juce::String (version, 2); }
-
-    juce::String listOfNames (const juce::StringArray& names)
-    {
-        return names.size() < 2 ? names.joinIntoString ("")
-                                : names.joinIntoString (", ", 0, names.size() - 1) + " and " + names[names.size() - 1];
-    }
+    const auto& emergencyAdvice = UpdateOutcome::emergencyAdvice;
+    juce::String versionText (double version) { return UpdateOutcome::versionText (version); }
 } // namespace
 
 CommandRunner::CommandRunner (CommandLineOptions o, System s, EventPrinter& p, std::function<void (int)> f)
@@ -34,20 +26,9 @@ CommandRunner::~CommandRunner()
     dropEngine();
 }
 
-juce::String CommandRunner::portWanted() const
-{
-    return options.port.isEmpty() ? juce::String ("no QB4 II found. Connect it by USB and switch it on, then try again.")
-                                  : "no QB4 II on the port \"" + options.port + "\" (qb4ii-update list shows the ports).";
-}
-
 void CommandRunner::finishNotFound()
 {
-    if (const auto reason = system.midi->getUnavailableReason(); reason.isNotEmpty())
-        finish (noMidi, "no midi", "the MIDI system cannot be opened (" + reason + "), so no QB4 II can be found. Without the ALSA sequencer, "
-                                                                                   "run sudo modprobe snd-seq. Where access is denied, run sudo usermod -aG audio $USER and log in again, "
-                                                                                   "or run qb4ii-update from the desktop session.");
-    else
-        finish (noController, "no controller", portWanted());
+    finish (UpdateOutcome::ofNoController (options.port, system.midi->getUnavailableReason()));
 }
 
 void CommandRunner::makeEngine (const juce::String& port)
@@ -158,7 +139,7 @@ void CommandRunner::timerCallback()
             finishNotFound();
         // Detection asks no port that another update holds: nothing would ever answer.
         else if (waited >= system.controllerWaitMs && PortUpdateLock::isClaimed (engine->getState().deviceName))
-            finish (busy, "busy", busyMessage);
+            finish (UpdateOutcome::ofRefusal (ApplicationEngine::controllerBusy, *engine));
     }
 }
 
@@ -188,45 +169,17 @@ void CommandRunner::startUpdate()
     // at all; the user may know better (a controller that reports no version).
     if (! options.emergency && ! options.force && engine->getState().firmwareVersion.load() == 0.0)
     {
-        finish (failed, "no firmware answer", "the QB4 II on " + engine->getState().deviceName + " does not answer: its firmware does not run, so nothing was sent. To write it, " + emergencyAdvice + " (--force sends the normal update all the same).");
+        finish (UpdateOutcome::ofNotAnswering (engine->getState().deviceName));
         return;
     }
 
     if (engine->startUpdate (options.emergency))
         return;
 
-    switch (engine->getLastStartRefusal())
-    {
-        case ApplicationEngine::controllerBusy:
-            finish (busy, "busy", busyMessage);
-            break;
-        case ApplicationEngine::controllerInUse:
-        {
-            const auto& writers = engine->getOtherWriters();
-            juce::NamedValueSet fields;
-            fields.set ("programs", juce::var (writers));
-            const bool several = writers.size() > 1;
-            const auto who = writers.isEmpty() ? juce::String ("another program holds the QB4 II's port")
-                                               : listOfNames (writers) + (several ? " write" : " writes") + " to the QB4 II";
-            finish (busy, "in use", who + ", and " + (several ? "their" : "its") + " messages would land inside the firmware: nothing was sent. Close " + (several ? "them" : "it") + ", then try again.",
-                    fields);
-            break;
-        }
-        case ApplicationEngine::portClaimFailed:
-            finish (failed, "not claimed", "the QB4 II's port could not be claimed against other updates, so nothing was sent: " + engine->getPortClaimFailure() + ". Remove that file or fix the folder, then try again.");
-            break;
-        case ApplicationEngine::imageDamaged:
-            finish (failed, "image damaged", "the firmware inside this program is damaged, so nothing was sent. Reinstall QB4II Firmware Updater, then try again.");
-            break;
-        case ApplicationEngine::portAmbiguous:
-            finish (busy, "ambiguous", "two MIDI ports are named " + engine->getState().deviceName + ", and this program cannot tell which one is the QB4 II, so nothing was sent. Unplug the other controller, or close the program that made the other port, then try again.");
-            break;
-        case ApplicationEngine::machineMaySleep: // accepted above: never refused for it
-        case ApplicationEngine::noControllerFound:
-        default:
-            finishNotFound();
-            break;
-    }
+    if (engine->getLastStartRefusal() == ApplicationEngine::noControllerFound)
+        finishNotFound();
+    else
+        finish (UpdateOutcome::ofRefusal (engine->getLastStartRefusal(), *engine));
 }
 
 void CommandRunner::updateStateChanged (int state)
@@ -270,10 +223,7 @@ void CommandRunner::updateErrorOccurred (int errorCode)
     if (step != Step::updating || errorCode != ApplicationEngine::deviceOfflineError)
         return;
 
-    if (engine->hasWrittenToController())
-        finish (failed, "offline", "the QB4 II went offline during the update, and may be left without firmware. Reconnect it, then " + emergencyAdvice + ".");
-    else
-        finish (failed, "offline", "the QB4 II's port took nothing, so nothing was sent to it. Reconnect it, then try again.");
+    finish (UpdateOutcome::ofOffline (engine->hasWrittenToController()));
 }
 
 void CommandRunner::updateResultChanged (const ApplicationEngine::UpdateResult& result)
@@ -281,36 +231,7 @@ void CommandRunner::updateResultChanged (const ApplicationEngine::UpdateResult& 
     if (step != Step::confirming)
         return;
 
-    using Result = ApplicationEngine::UpdateResult;
-    static const char* const names[] = { "confirmed", "other version", "silent", "not back", "disturbed" };
-
-    juce::NamedValueSet fields;
-    fields.set ("firmware", result.seenVersion > 0.0 ? juce::var (versionText (result.seenVersion)) : juce::var());
-    fields.set ("offered", result.offeredVersion);
-    fields.set ("company", juce::var (result.company));
-
-    if (result.verdict == Result::confirmed)
-    {
-        finish (done, names[result.verdict], "QB4II Control " + result.offeredVersion + " confirmed on " + engine->getState().deviceName + ".", fields);
-        return;
-    }
-
-    juce::String message;
-
-    if (! result.company.isEmpty())
-        message << listOfNames (result.company) << " sent to the QB4 II during the update, so its messages may have landed inside the firmware. Close "
-                << (result.company.size() == 1 ? "it" : "them") << " first. ";
-
-    if (result.verdict == Result::disturbed)
-        message << "The QB4 II came back with firmware " << versionText (result.seenVersion) << ", but what was written may not be whole.";
-    else if (result.verdict == Result::otherVersion)
-        message << "The QB4 II came back with firmware " << versionText (result.seenVersion) << ", not " << result.offeredVersion << ".";
-    else if (result.verdict == Result::silent)
-        message << "The QB4 II came back, but its firmware does not answer.";
-    else
-        message << "The QB4 II did not come back within " << result.waitedSeconds << " seconds. Check its USB cable.";
-
-    finish (notConfirmed, names[result.verdict], message + " Update it again; if that fails, " + emergencyAdvice + ".", fields);
+    finish (UpdateOutcome::ofResult (result, engine->getState().deviceName));
 }
 
 void CommandRunner::interruptRequested()
@@ -348,6 +269,11 @@ void CommandRunner::interruptRequested()
 
     dropEngine();
     finish (failed, "interrupted", "stopped: the QB4 II is left without firmware. Restart it in its bootloader, then " + emergencyAdvice + ".");
+}
+
+void CommandRunner::finish (const UpdateOutcome& outcome)
+{
+    finish (outcome.exitStatus, outcome.result, outcome.line, outcome.facts);
 }
 
 void CommandRunner::finish (int status, const juce::String& result, const juce::String& message, const juce::NamedValueSet& fields)

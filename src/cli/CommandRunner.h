@@ -3,6 +3,7 @@
 #include "cli/CommandLineOptions.h"
 #include "cli/EventPrinter.h"
 #include "engine/ApplicationEngine.h"
+#include "engine/UpdateOutcome.h"
 
 #include <functional>
 #include <memory>
@@ -28,17 +29,11 @@ class CommandRunner final : private ApplicationEngine::Listener
     , private juce::Timer
 {
 public:
-    /** The program's exit statuses. */
-    enum ExitStatus
-    {
-        done = 0,         ///< for update: written and confirmed
-        failed = 1,       ///< the controller went offline, the image is damaged, or it was stopped
-        usageError = 2,   ///< the command line is wrong
-        noController = 3, ///< no controller found
-        busy = 4,         ///< another updater, or another program writing to it, has the controller
-        notConfirmed = 5, ///< written, but the controller did not come back running it
-        noMidi = 6        ///< the system's MIDI service cannot be opened
-    };
+    /** The program's exit statuses: each outcome's own. */
+    using ExitStatus = UpdateOutcome::ExitStatus;
+    static constexpr ExitStatus done = UpdateOutcome::done, failed = UpdateOutcome::failed, usageError = UpdateOutcome::usageError,
+                                noController = UpdateOutcome::noController, busy = UpdateOutcome::busy,
+                                notConfirmed = UpdateOutcome::notConfirmed, noMidi = UpdateOutcome::noMidi;
 
     /** What the commands run on. */
     struct System
@@ -90,8 +85,8 @@ private:
     void probeNextPort();
     void startUpdate();
     void finish (int status, const juce::String& result, const juce::String& message, const juce::NamedValueSet& fields = {});
+    void finish (const UpdateOutcome& outcome);
     void finishNotFound();
-    juce::String portWanted() const;
 
     const CommandLineOptions options;
     const System system;

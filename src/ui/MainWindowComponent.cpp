@@ -1,6 +1,7 @@
 #include "ui/MainWindowComponent.h"
 
 #include "engine/OutsideText.h"
+#include "engine/UpdateOutcome.h"
 #include "firmware/EmergencyInstructions.h"
 #include "ui/PictureButton.h"
 #include "ui/PictureComponent.h"
@@ -25,54 +26,7 @@ namespace
         return label;
     }
 
-    /** "Mixxx", "Mixxx and Ardour", "Mixxx, Ardour and Qsynth": other programs'
-        own names, made visible where they hold control characters. */
-    juce::String listOfNames (const juce::StringArray& names)
-    {
-        juce::StringArray shown;
-
-        for (const auto& name : names)
-            shown.add (OutsideText::visible (name));
-
-        if (shown.size() <= 1)
-            return shown.joinIntoString ({});
-
-        return shown.joinIntoString (", ", 0, shown.size() - 1) + " and " + shown[shown.size() - 1];
-    }
-
-    const juce::String emergencyWayOut ("use the emergency update (press E)");
     const juce::String unansweredHint ("Status: No answer from the QB4 II firmware: press E for an emergency update");
-
-    /** What the user reads when the controller did not come back as written. */
-    juce::String describeUnconfirmed (const ApplicationEngine::UpdateResult& result)
-    {
-        using Result = ApplicationEngine::UpdateResult;
-        juce::String message;
-
-        if (! result.company.isEmpty())
-            message << listOfNames (result.company) << " sent to your QB4 II during the update, so its messages may have "
-                    << "landed inside the firmware. Close " << (result.company.size() == 1 ? "it" : "them") << " first. ";
-
-        if (result.verdict == Result::disturbed)
-            return message + "Your QB4 II came back with firmware " + juce::String (result.seenVersion, 2)
-                   + ", but what was written may not be whole. Update it again; if that fails, " + emergencyWayOut + ".";
-
-        if (result.verdict == Result::otherVersion)
-            return message + "Your QB4 II came back with firmware " + juce::String (result.seenVersion, 2) + ", not "
-                   + result.offeredVersion + ". Update it again; if that fails, " + emergencyWayOut + ".";
-
-        if (result.emergency)
-            return message + "Your QB4 II has not reported firmware " + result.offeredVersion + " within "
-                   + juce::String (result.waitedSeconds) + " seconds. Press the blinking CUE button on the right deck "
-                   + "to reset it. If it does not come back running, " + emergencyWayOut + " again.";
-
-        if (result.verdict == Result::silent)
-            return message + "Your QB4 II came back, but its firmware does not answer. Update it again; if that fails, "
-                   + emergencyWayOut + ".";
-
-        return message + "Your QB4 II did not come back within " + juce::String (result.waitedSeconds)
-               + " seconds. Check its USB cable and update it again; if that fails, " + emergencyWayOut + ".";
-    }
 } // namespace
 
 //==============================================================================
@@ -237,24 +191,22 @@ void MainWindowComponent::updateErrorOccurred (int)
 {
     progressValue = 0.0;
     updateButton->setEnabled (true);
-    alerts->showNotice ("Update Error",
-                        "Update has been aborted due to an error. Please try the update again. "
-                        "If you continue to receive this error, contact Customer Support. "
-                        "If your QB4 II no longer answers, "
-                            + emergencyWayOut + ".");
+    showNotice (UpdateOutcome::ofOffline (engine->hasWrittenToController()));
 }
 
 void MainWindowComponent::updateResultChanged (const ApplicationEngine::UpdateResult& result)
 {
-    if (result.verdict == ApplicationEngine::UpdateResult::confirmed)
-    {
-        statusLabel->setText ("Status: Update Complete: QB4II Control " + result.offeredVersion + " confirmed",
-                              juce::dontSendNotification);
-        return;
-    }
+    // A confirmed update is told on the status line alone.
+    const auto outcome = UpdateOutcome::ofResult (result, engine->getState().deviceName);
+    statusLabel->setText ("Status: " + (outcome.title.isEmpty() ? outcome.notice : outcome.title), juce::dontSendNotification);
 
-    statusLabel->setText ("Status: Update Not Confirmed", juce::dontSendNotification);
-    alerts->showNotice ("Update Not Confirmed", describeUnconfirmed (result));
+    if (outcome.title.isNotEmpty())
+        showNotice (outcome);
+}
+
+void MainWindowComponent::showNotice (const UpdateOutcome& outcome)
+{
+    alerts->showNotice (outcome.title, outcome.notice);
 }
 
 void MainWindowComponent::firmwareVersionChanged (double version)
@@ -310,11 +262,9 @@ void MainWindowComponent::buttonClicked (juce::Button* button)
 
     // The erase request leaves a controller that cannot answer with nothing at
     // all; the user may know better (a controller that reports no version).
-    if (! emergencySelected && engine->getState().hardwareDetected && engine->getState().firmwareVersion.load() == 0.0
-        && ! alerts->askOkCancel ("Controller Not Answering",
-                                  "The firmware of your QB4 II has not answered since it was plugged in. If its firmware no longer "
-                                  "runs, the emergency update (press E) is the way to write it. Press OK to send the normal update anyway."))
-        return;
+    if (! emergencySelected && engine->getState().hardwareDetected && engine->getState().firmwareVersion.load() == 0.0)
+        if (const auto question = UpdateOutcome::ofNotAnswering (engine->getState().deviceName); ! alerts->askOkCancel (question.title, question.notice))
+            return;
 
     beginUpdate();
 }
@@ -350,55 +300,18 @@ void MainWindowComponent::beginUpdate()
     if (engine->startUpdate (emergencySelected))
     {
         updateButton->setEnabled (false);
+        return;
     }
-    else if (engine->getLastStartRefusal() == ApplicationEngine::controllerBusy)
+
+    const auto refusal = engine->getLastStartRefusal();
+    const auto outcome = UpdateOutcome::ofRefusal (refusal, *engine);
+
+    // Nothing was sent: for want of a sleep lock, the user decides whether to go ahead.
+    if (refusal != ApplicationEngine::machineMaySleep)
+        showNotice (outcome);
+    else if (alerts->askOkCancel (outcome.title, outcome.notice))
     {
-        alerts->showNotice ("Controller Busy",
-                            "Another copy of QB4II Firmware Updater is updating this QB4 II. "
-                            "Wait until that update has ended, then try again.");
-    }
-    else if (engine->getLastStartRefusal() == ApplicationEngine::controllerInUse)
-    {
-        const auto& writers = engine->getOtherWriters();
-        alerts->showNotice ("Controller In Use",
-                            "Close " + (writers.isEmpty() ? juce::String ("the other programs that use the QB4 II") : listOfNames (writers))
-                                + ", then try again. While another program sends to the QB4 II, its messages would land inside the firmware.");
-    }
-    else if (engine->getLastStartRefusal() == ApplicationEngine::portAmbiguous)
-    {
-        alerts->showNotice ("Two Controllers Found",
-                            "Two MIDI ports are named \"" + OutsideText::visible (engine->getState().deviceName) + "\", and QB4II Firmware Updater "
-                                                                                                                   "cannot tell which one is your QB4 II, so nothing was sent. Unplug the other controller, or close "
-                                                                                                                   "the program that made the other port, then try again.");
-    }
-    else if (engine->getLastStartRefusal() == ApplicationEngine::machineMaySleep)
-    {
-        // Nothing was sent: the user decides whether to go ahead.
-        if (alerts->askOkCancel ("Computer May Sleep",
-                                 "QB4II Firmware Updater cannot keep this computer from sleeping or shutting down during the update ("
-                                     + OutsideText::visible (engine->getSleepFailure()) + "). If it sleeps, shuts down or its lid is closed before the update "
-                                     + "ends, your QB4 II may not start again. Press OK to update anyway, and keep the computer "
-                                     + "awake until the update has ended."))
-        {
-            engine->acceptSleepRisk();
-            beginUpdate();
-        }
-    }
-    else if (engine->getLastStartRefusal() == ApplicationEngine::portClaimFailed)
-    {
-        alerts->showNotice ("Controller Not Claimed",
-                            "QB4II Firmware Updater could not make sure that no other update writes to your QB4 II at the same time, "
-                            "so nothing was sent to it: "
-                                + OutsideText::visible (engine->getPortClaimFailure()) + ". Remove that file or fix the folder, then try again.");
-    }
-    else if (engine->getLastStartRefusal() == ApplicationEngine::imageDamaged)
-    {
-        alerts->showNotice ("Firmware Image Damaged",
-                            "The firmware inside this updater is damaged, so nothing was sent to your QB4 II. "
-                            "Reinstall QB4II Firmware Updater, then try again.");
-    }
-    else
-    {
-        alerts->showNotice ("Error Detecting Device", "Verify your device is connected and try again.");
+        engine->acceptSleepRisk();
+        beginUpdate();
     }
 }

@@ -1,6 +1,7 @@
 #pragma once
 
 #include "engine/ApplicationEngine.h"
+#include "engine/UpdateOutcome.h"
 #include "ui/CustomLook.h"
 #include "ui/PictureButton.h"
 #include "ui/PictureComponent.h"
@@ -106,6 +107,7 @@ private:
     void setEmergencySelected (bool shouldBeOn);
     void beginUpdate();
     void showIdleStatus();
+    void showNotice (const UpdateOutcome& outcome);
 
     std::unique_ptr<PictureComponent> backgroundImage;
     std::unique_ptr<PictureComponent> deviceIndicator;

@@ -14,8 +14,6 @@ namespace
     constexpr size_t versionOffset = 12;
 } // namespace
 
-const std::array<juce::uint8, 3> manufacturerId { m1, m2, m3 };
-
 const std::array<juce::uint8, 6> identityRequestMessage { 0xf0, 0x7e, 0x7f, 0x06, 0x01, 0xf7 };
 
 const std::array<juce::uint8, 11> identityReplyPrefix { 0xf0, 0x7e, 0x00, 0x06, 0x02,

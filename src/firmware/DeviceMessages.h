@@ -13,11 +13,6 @@
     constant byte sequence and sent unchanged.
 */
 
-/** The maker's three-byte MIDI manufacturer identifier (device_codes::manufacturerId):
-    the identity reply prefix, the erase request and the firmware image header
-    all carry it. */
-extern const std::array<juce::uint8, 3> manufacturerId;
-
 /** The controller's model code. */
 constexpr juce::uint8 modelCode = device_codes::modelCode;
 

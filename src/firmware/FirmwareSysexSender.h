@@ -1,5 +1,6 @@
 #pragma once
 
+#include "firmware/FirmwareTiming.h"
 #include "firmware/FirmwareUpdate.h"
 #include "midi/MidiManager.h"
 
@@ -54,14 +55,16 @@ public:
         eraseWaitTimerID = 1 ///< once, from the erase request to the start of the stream
     };
 
-    /** The pause between the erase request and the first block, in milliseconds. */
-    static constexpr int defaultEraseWaitMs = 5000;
+    /** The pause between the erase request and the first block, in milliseconds:
+        the controller's (FirmwareTiming). */
+    static constexpr int defaultEraseWaitMs = FirmwareTiming {}.eraseWaitMs;
 
     /** The erase wait has ended; the stream begins. Normal updates only. */
     static const char* const statusStarted;
 
-    /** How long the port is waited for before the first block, in milliseconds. */
-    static constexpr int defaultReconnectTimeoutMs = 30000;
+    /** How long the port is waited for before the first block, in milliseconds:
+        FirmwareTiming's. */
+    static constexpr int defaultReconnectTimeoutMs = FirmwareTiming {}.reconnectTimeoutMs;
 
     /** A block the one open port refused (its buffer full, say) is tried again
         this many times, a fraction of the interval apart, before the controller

@@ -53,7 +53,7 @@ namespace
 
 TEST (DeviceMessages, WireBytesArePinned)
 {
-    EXPECT_EQ (bytesOf (manufacturerId), (Bytes { 0x00, 0x7f, 0x7f }));
+    EXPECT_EQ (Bytes (std::begin (device_codes::manufacturerId), std::end (device_codes::manufacturerId)), (Bytes { 0x00, 0x7f, 0x7f }));
     EXPECT_EQ (bytesOf (identityRequestMessage), (Bytes { 0xf0, 0x7e, 0x7f, 0x06, 0x01, 0xf7 }));
     EXPECT_EQ (bytesOf (identityReplyPrefix),
                (Bytes { 0xf0, 0x7e, 0x00, 0x06, 0x02, 0x00, 0x7f, 0x7f, 0x2c, 0x00, 0x19 }));

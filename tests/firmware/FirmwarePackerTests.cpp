@@ -119,7 +119,7 @@ TEST (FirmwarePacker, WrapsTheTextUnchanged)
     EXPECT_EQ ((unsigned char) image.back(), 0xf7);
 
     // The header carries the same manufacturer identifier as the other messages.
-    EXPECT_EQ (image.substr (1, 3), std::string (reinterpret_cast<const char*> (manufacturerId.data()), 3));
+    EXPECT_EQ (image.substr (1, 3), std::string (reinterpret_cast<const char*> (device_codes::manufacturerId), 3));
 }
 
 TEST (FirmwarePacker, EmbeddedImageIsTheOfferedFilePacked)

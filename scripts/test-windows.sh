@@ -82,6 +82,17 @@ for exe in "$dir/windows/QB4II Firmware Updater/"*.exe; do # as shipped: strippe
     [ -z "$writable_code" ] || { echo "FAILED: $(basename "$exe"): writable and executable sections $(echo $writable_code)"; failures=$((failures + 1)); }
 done
 
+# A screen reader reaches the window through UI Automation, which the framework
+# loads by name at run time: the names are in the program when it is compiled in.
+echo
+echo "--- accessibility"
+app_exe="$dir/windows/QB4II Firmware Updater/QB4II Firmware Updater.exe"
+if grep -qa "UiaReturnRawElementProvider" "$app_exe" && grep -qa "UiaRaiseAutomationEvent" "$app_exe"; then
+    echo "$(basename "$app_exe"): UI Automation compiled in"
+else
+    echo "FAILED: $(basename "$app_exe") carries no UI Automation"; failures=$((failures + 1))
+fi
+
 echo
 echo "--- resources"
 check_resources "$dir/qb4ii_app_artefacts/Release/QB4II Firmware Updater.exe" "QB4II Firmware Updater"

@@ -15,6 +15,9 @@ MainWindow::MainWindow (MainWindowComponent::Ptr component)
     setVisible (true);
     centreWithSize (getWidth(), getHeight());
     addKeyListener (mainComponent.get());
+
+    // Shown: the keyboard can press the button from the start.
+    mainComponent->focusUpdateButton();
 }
 
 MainWindow::~MainWindow()

@@ -15,6 +15,10 @@ QB4IIFirmwareUpdaterApplication::~QB4IIFirmwareUpdaterApplication()
     engine = nullptr;
     mainWindow = nullptr;
     midiManager = nullptr;
+
+    // No window is left to draw with it.
+    juce::LookAndFeel::setDefaultLookAndFeel (nullptr);
+    look = nullptr;
 }
 
 const juce::String QB4IIFirmwareUpdaterApplication::getApplicationName()
@@ -45,7 +49,11 @@ void QB4IIFirmwareUpdaterApplication::initialise (const juce::String&)
     quitSignals = std::make_unique<QuitSignals> ([this] { systemRequestedQuit(); });
     ChildDescriptors::closeAllOnExec();
 
-    juce::LookAndFeel::getDefaultLookAndFeel().setUsingNativeAlertWindows (true);
+    // The notices in the window's own look where the framework draws them (on
+    // Linux); the system's own boxes elsewhere.
+    look = std::make_unique<CustomLook>();
+    juce::LookAndFeel::setDefaultLookAndFeel (look.get());
+    look->setUsingNativeAlertWindows (true);
 
     midiManager = new MidiManager (createMidiService());
     engine = new ApplicationEngine (midiManager);

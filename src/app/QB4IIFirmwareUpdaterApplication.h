@@ -6,6 +6,7 @@
 #include "app/X11EventQueueWatch.h"
 #include "engine/ApplicationEngine.h"
 #include "midi/MidiManager.h"
+#include "ui/CustomLook.h"
 
 #include <juce_gui_basics/juce_gui_basics.h>
 
@@ -55,6 +56,7 @@ private:
     std::unique_ptr<QuitGuard> quitGuard;
     std::unique_ptr<QuitSignals> quitSignals;
     std::unique_ptr<X11EventQueueWatch> eventQueueWatch;
+    std::unique_ptr<CustomLook> look; // everything's default, the notices' too: they read as the window does
 
     JUCE_DECLARE_NON_COPYABLE_WITH_LEAK_DETECTOR (QB4IIFirmwareUpdaterApplication)
 };

@@ -259,6 +259,9 @@ public:
     /** The firmware an update writes, as the window offers it. Any thread. */
     const FirmwareImage& getOfferedImage() const noexcept { return image; }
 
+    /** The pacing of its updates. Any thread. */
+    const FirmwareTiming& getTiming() const noexcept { return timing; }
+
     /** Starts an update of the form selected with setEmergencyMode(). Message thread. */
     bool startUpdate() { return startUpdate (state.emergencyMode); }
 

@@ -7,7 +7,21 @@ namespace
     const juce::Colour gradientEndColour (34, 156, 235);    // #229CEB
 } // namespace
 
+const juce::Colour CustomLook::focusRingColour (0xff0b3d91);
+
 CustomLook::CustomLook() = default;
+
+void CustomLook::drawImageButton (juce::Graphics& g, juce::Image* image, int imageX, int imageY, int imageW, int imageH,
+                                  const juce::Colour& overlayColour, float imageOpacity, juce::ImageButton& button)
+{
+    juce::LookAndFeel_V3::drawImageButton (g, image, imageX, imageY, imageW, imageH, overlayColour, imageOpacity, button);
+
+    if (button.hasKeyboardFocus (false))
+    {
+        g.setColour (focusRingColour);
+        g.drawRoundedRectangle (button.getLocalBounds().toFloat().reduced (1.0f), 5.0f, 2.0f);
+    }
+}
 
 CustomLook::~CustomLook() = default;
 

@@ -40,6 +40,12 @@ bool MainWindowComponent::Alerts::askOkCancel (const juce::String& title, const 
     return juce::AlertWindow::showOkCancelBox (juce::MessageBoxIconType::InfoIcon, title, message, "OK", "Cancel", nullptr, nullptr);
 }
 
+void MainWindowComponent::Alerts::announce (const juce::String& text, bool urgent)
+{
+    juce::AccessibilityHandler::postAnnouncement (text, urgent ? juce::AccessibilityHandler::AnnouncementPriority::high
+                                                               : juce::AccessibilityHandler::AnnouncementPriority::medium);
+}
+
 //==============================================================================
 MainWindowComponent::MainWindowComponent (ApplicationEngine::Ptr e)
     : engine (std::move (e))
@@ -48,6 +54,7 @@ MainWindowComponent::MainWindowComponent (ApplicationEngine::Ptr e)
     backgroundImage = std::make_unique<PictureComponent>();
     backgroundImage->setComponentID ("backgroundImage");
     backgroundImage->setPictures (Pictures::backgroundPicture.image(), Pictures::backgroundPicture.largeImage());
+    backgroundImage->setAccessible (false); // only decoration
     addAndMakeVisible (*backgroundImage);
 
     using Pictures::updateButtonDownPicture, Pictures::updateButtonNormalPicture, Pictures::updateButtonOverPicture;
@@ -60,16 +67,20 @@ MainWindowComponent::MainWindowComponent (ApplicationEngine::Ptr e)
                              0.0f);
     updateButton->setLargeImages (updateButtonNormalPicture.largeImage(), updateButtonOverPicture.largeImage(),
                                   updateButtonDownPicture.largeImage());
+    updateButton->setTitle ("Update Firmware");
+    updateButton->setDescription ("Writes QB4II Control " + engine->getOfferedImage().getVersion() + " into the connected QB4 II");
+    updateButton->setWantsKeyboardFocus (true);
 
     // The lamp has no picture, and so no size, until the first hardware notification.
     deviceIndicator = std::make_unique<PictureComponent>();
     deviceIndicator->setComponentID ("deviceIndicator");
     deviceIndicator->setTopLeftPosition (20, 370);
+    deviceIndicator->setDescription ("Connection lamp");
     addAndMakeVisible (*deviceIndicator);
 
     // Its background stays clear, so that the frame in the background picture
     // shows through; CustomLook does not use the foreground colour.
-    progressBar = std::make_unique<juce::ProgressBar> (progressValue);
+    progressBar = std::make_unique<UpdateProgressBar> (progressValue);
     progressBar->setComponentID ("progressBar");
     progressBar->setSize (460, 26);
     progressBar->setColour (juce::ProgressBar::backgroundColourId, juce::Colours::transparentBlack);
@@ -85,6 +96,7 @@ MainWindowComponent::MainWindowComponent (ApplicationEngine::Ptr e)
     statusLabel->setText ({}, juce::dontSendNotification);
     statusLabel->setColour (juce::Label::textColourId, textColour);
     statusLabel->setSize (300, 25);
+    statusLabel->setDescription ("Status");
 
     currentVersionLabel = makeLabel ("currentVersionLabel", "Current Version: ", 16.0f, headingColour, 300, 25);
     addAndMakeVisible (*currentVersionLabel);
@@ -96,6 +108,8 @@ MainWindowComponent::MainWindowComponent (ApplicationEngine::Ptr e)
     addAndMakeVisible (*updateControlVersionLabel);
 
     currentControlVersionLabel = makeLabel ("currentControlVersionLabel", "QB4II Control: ", 20.0f, textColour, 300, 25);
+    currentControlVersionLabel->setDescription ("Firmware the QB4 II runs");
+    updateControlVersionLabel->setDescription ("Firmware this updater writes");
     addAndMakeVisible (*currentControlVersionLabel);
 
     productLabel = makeLabel ("productLabel", "Product: ", 16.0f, headingColour, 75, 25);
@@ -119,6 +133,7 @@ MainWindowComponent::MainWindowComponent (ApplicationEngine::Ptr e)
     addAndMakeVisible (*statusLabel);
 
     setLookAndFeel (&customLook);
+    showLampState();
     engine->addListener (this);
     backgroundImage->toBack();
     addKeyListener (this);
@@ -138,6 +153,26 @@ MainWindowComponent::~MainWindowComponent()
 void MainWindowComponent::setAlerts (std::unique_ptr<Alerts> newAlerts)
 {
     alerts = newAlerts != nullptr ? std::move (newAlerts) : std::make_unique<Alerts>();
+}
+
+void MainWindowComponent::parentHierarchyChanged()
+{
+    focusUpdateButton();
+}
+
+void MainWindowComponent::focusUpdateButton()
+{
+    // Only a component on a showing window can take the focus: the window's
+    // showing, or its content's, calls this again.
+    if (isShowing() && updateButton->isEnabled())
+        updateButton->grabKeyboardFocus();
+}
+
+void MainWindowComponent::enableUpdateButton()
+{
+    updateButton->setEnabled (true);
+    updateButton->setTooltip ({});
+    focusUpdateButton();
 }
 
 void MainWindowComponent::resized()
@@ -169,13 +204,22 @@ void MainWindowComponent::updateStateChanged (int state)
             break;
     }
 
+    // Told once a phase: the state comes again with every progress report. The
+    // completion is told with its notice.
+    if (state != announcedState && (state == ApplicationEngine::erasing || state == ApplicationEngine::sending))
+        alerts->announce (text, false);
+
+    announcedState = state;
+
     if (state == ApplicationEngine::complete)
     {
-        alerts->showNotice ("Firmware Update Complete",
-                            emergencySelected ? emergencyResetInstruction
-                                              : "Your QB4 II will reset itself when ready to be used.");
+        const juce::String message (emergencySelected ? emergencyResetInstruction
+                                                      : "Your QB4 II will reset itself when ready to be used.");
+        alerts->announce ("Firmware Update Complete. " + message, emergencySelected);
+        alerts->showNotice ("Firmware Update Complete", message);
         progressValue = 1.0;
-        updateButton->setEnabled (true);
+        progressBar->setSecondsLeft (-1.0);
+        enableUpdateButton();
         setEmergencySelected (false);
     }
 
@@ -185,12 +229,18 @@ void MainWindowComponent::updateStateChanged (int state)
 void MainWindowComponent::updateProgressChanged (double progress)
 {
     progressValue = progress;
+
+    // While slices go out, the time they still take.
+    const auto& timing = engine->getTiming();
+    const auto slices = (double) FirmwareUpdate::numBlocksFor ((unsigned) engine->getOfferedImage().getSize(), timing.blockSize);
+    progressBar->setSecondsLeft (engine->isUpdating() && progress > 0.0 ? (1.0 - progress) * slices * timing.blockIntervalMs / 1000.0 : -1.0);
 }
 
 void MainWindowComponent::updateErrorOccurred (int)
 {
     progressValue = 0.0;
-    updateButton->setEnabled (true);
+    progressBar->setSecondsLeft (-1.0);
+    enableUpdateButton();
     showNotice (UpdateOutcome::ofOffline (engine->hasWrittenToController()));
 }
 
@@ -202,11 +252,21 @@ void MainWindowComponent::updateResultChanged (const ApplicationEngine::UpdateRe
 
     if (outcome.title.isNotEmpty())
         showNotice (outcome);
+    else
+        alerts->announce (outcome.notice, false);
 }
 
 void MainWindowComponent::showNotice (const UpdateOutcome& outcome)
 {
+    // Every notice needs the user: it is said at once.
+    alerts->announce (outcome.title + ". " + outcome.notice, true);
     alerts->showNotice (outcome.title, outcome.notice);
+}
+
+bool MainWindowComponent::ask (const juce::String& title, const juce::String& message)
+{
+    alerts->announce (title + ". " + message, true);
+    return alerts->askOkCancel (title, message);
 }
 
 void MainWindowComponent::firmwareVersionChanged (double version)
@@ -220,6 +280,8 @@ void MainWindowComponent::firmwareVersionChanged (double version)
     // The hint goes as soon as the controller answers.
     if (statusLabel->getText() == unansweredHint)
         showIdleStatus();
+
+    showLampState();
 }
 
 void MainWindowComponent::hardwareDetectedChanged (bool detected)
@@ -228,8 +290,17 @@ void MainWindowComponent::hardwareDetectedChanged (bool detected)
 
     controllerShown = detected;
     showIdleStatus();
+    showLampState();
 
     deviceIndicator->setPictures (lamp.image(), lamp.largeImage());
+}
+
+void MainWindowComponent::showLampState()
+{
+    const auto& state = engine->getState();
+    deviceIndicator->setTitle (! controllerShown                                               ? "No QB4 II found"
+                               : state.controllerSilent && state.firmwareVersion.load() == 0.0 ? "QB4 II found, its firmware does not answer"
+                                                                                               : "QB4 II connected");
 }
 
 void MainWindowComponent::showIdleStatus()
@@ -257,13 +328,13 @@ void MainWindowComponent::buttonClicked (juce::Button* button)
     if (button != updateButton.get())
         return;
 
-    if (emergencySelected && ! alerts->askOkCancel ("QB4 II Emergency Update", emergencyInstructions))
+    if (emergencySelected && ! ask ("QB4 II Emergency Update", emergencyInstructions))
         return;
 
     // The erase request leaves a controller that cannot answer with nothing at
     // all; the user may know better (a controller that reports no version).
     if (! emergencySelected && engine->getState().hardwareDetected && engine->getState().firmwareVersion.load() == 0.0)
-        if (const auto question = UpdateOutcome::ofNotAnswering (engine->getState().deviceName); ! alerts->askOkCancel (question.title, question.notice))
+        if (const auto question = UpdateOutcome::ofNotAnswering (engine->getState().deviceName); ! ask (question.title, question.notice))
             return;
 
     beginUpdate();
@@ -300,6 +371,7 @@ void MainWindowComponent::beginUpdate()
     if (engine->startUpdate (emergencySelected))
     {
         updateButton->setEnabled (false);
+        updateButton->setTooltip ("Not while an update runs");
         return;
     }
 
@@ -309,7 +381,7 @@ void MainWindowComponent::beginUpdate()
     // Nothing was sent: for want of a sleep lock, the user decides whether to go ahead.
     if (refusal != ApplicationEngine::machineMaySleep)
         showNotice (outcome);
-    else if (alerts->askOkCancel (outcome.title, outcome.notice))
+    else if (ask (outcome.title, outcome.notice))
     {
         engine->acceptSleepRisk();
         beginUpdate();

@@ -5,6 +5,7 @@
 #include "ui/CustomLook.h"
 #include "ui/PictureButton.h"
 #include "ui/PictureComponent.h"
+#include "ui/UpdateProgressBar.h"
 
 #include <juce_gui_basics/juce_gui_basics.h>
 
@@ -22,6 +23,13 @@
 
     Every child carries its member's name as its component ID
     (findChildWithID ("statusLabel")); their component names stay empty.
+
+    For a screen reader every child that means something has a title (the
+    lamp's is the controller's state) and, where it helps, a description; the
+    background is left out. Phase changes, refusals and results are announced.
+    The keyboard reaches the button through the focus: it takes it when the
+    window shows it and whenever it is enabled again, and Return and Space
+    press it.
 
     Everything here runs on the message thread.
 */
@@ -51,6 +59,10 @@ public:
         /** A question with the buttons "OK" and "Cancel" and the info icon. Blocks
             until answered; true for OK. Message thread. */
         virtual bool askOkCancel (const juce::String& title, const juce::String& message);
+
+        /** Has a screen reader say text; urgent for what needs the user to act,
+            which interrupts what it is reading. Message thread. */
+        virtual void announce (const juce::String& text, bool urgent);
     };
 
     /** Builds the children, registers with the engine, whose first notification
@@ -68,6 +80,14 @@ public:
 
     /** Keeps the emergency marker in the bottom-right corner. Message thread. */
     void resized() override;
+
+    /** Gives the update button the keyboard focus, if it is enabled and on a
+        showing window: the window calls it once it shows the component, and the
+        component whenever it enables the button again. Message thread. */
+    void focusUpdateButton();
+
+    /** On a showing window of its own (addToDesktop), the same. Message thread. */
+    void parentHierarchyChanged() override;
 
     /** The status line for the new state; on completion the notice, a full bar,
         the button enabled again and emergency mode off. Message thread. */
@@ -108,11 +128,14 @@ private:
     void beginUpdate();
     void showIdleStatus();
     void showNotice (const UpdateOutcome& outcome);
+    bool ask (const juce::String& title, const juce::String& message);
+    void enableUpdateButton();
+    void showLampState();
 
     std::unique_ptr<PictureComponent> backgroundImage;
     std::unique_ptr<PictureComponent> deviceIndicator;
     std::unique_ptr<PictureButton> updateButton;
-    std::unique_ptr<juce::ProgressBar> progressBar;
+    std::unique_ptr<UpdateProgressBar> progressBar;
     std::unique_ptr<juce::Label> currentVersionLabel;
     std::unique_ptr<juce::Label> updateVersionLabel;
     std::unique_ptr<juce::Label> statusLabel;
@@ -123,6 +146,7 @@ private:
     std::unique_ptr<juce::Label> updateControlVersionLabel;
     ApplicationEngine::Ptr engine;
     int lastUpdateState = ApplicationEngine::idle;
+    int announcedState = ApplicationEngine::idle; // the last phase told to a screen reader
     bool emergencySelected = false;
     bool controllerShown = false; // as the last hardware notification said
     double progressValue = 0.0;   // the progress bar reads it on its own timer

@@ -10,6 +10,17 @@ void PictureButton::setLargeImages (const juce::Image& normal, const juce::Image
     repaint();
 }
 
+bool PictureButton::keyPressed (const juce::KeyPress& key)
+{
+    if (isEnabled() && (key.isKeyCode (juce::KeyPress::returnKey) || key.isKeyCode (juce::KeyPress::spaceKey)))
+    {
+        triggerClick();
+        return true;
+    }
+
+    return juce::ImageButton::keyPressed (key);
+}
+
 void PictureButton::paintButton (juce::Graphics& g, bool shouldDrawButtonAsHighlighted, bool shouldDrawButtonAsDown)
 {
     if (! largeNormal.isValid() || ! PictureComponent::drawsAboveScaleOne (g))

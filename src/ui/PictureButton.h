@@ -4,7 +4,7 @@
 
 /**
     An ImageButton that stays sharp on screens scaled above 100 %, as
-    PictureComponent does: besides its three pictures at scale 1, set with
+    PictureComponent does, and that the keyboard can press: besides its three pictures at scale 1, set with
     ImageButton::setImages(), it can carry them at scale 2, which it draws
     wherever it is painted above scale 1. The scale-2 pictures are drawn at
     full opacity with no overlay colour, as the window sets the others.
@@ -19,6 +19,10 @@ public:
     void setLargeImages (const juce::Image& normal, const juce::Image& over, const juce::Image& down);
 
     void paintButton (juce::Graphics& g, bool shouldDrawButtonAsHighlighted, bool shouldDrawButtonAsDown) override;
+
+    /** Return and Space press the button while it is enabled and has the
+        keyboard focus; other keys go on to its parents. */
+    bool keyPressed (const juce::KeyPress& key) override;
 
 private:
     juce::Image largeNormal, largeOver, largeDown;

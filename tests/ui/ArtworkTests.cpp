@@ -1,3 +1,4 @@
+#include "emulator/ColourVisionSimulator.h"
 #include "ui/Pictures.h"
 
 #include <gtest/gtest.h>
@@ -224,6 +225,12 @@ TEST (ArtworkTests, LampsAreRoundGreenAndRed)
         EXPECT_TRUE (red.getAlpha() == 255 && red.getRed() > red.getGreen() + 60 && red.getRed() > red.getBlue() + 60)
             << x << ", " << y << ": " << hex (red);
     }
+
+    // To eyes without red or green cones the lamps still differ clearly in
+    // brightness, not by hue alone.
+    using Sim = ColourVisionSimulator;
+    for (const auto deficiency : { Sim::Deficiency::protanopia, Sim::Deficiency::deuteranopia })
+        EXPECT_GT (Sim::meanLuminance (found, deficiency) - Sim::meanLuminance (notFound, deficiency), 60.0);
 
     // Transparent outside the circle: every corner pixel.
     for (const auto& [x, y] : { std::pair (0, 0), std::pair (11, 0), std::pair (0, 11), std::pair (11, 11) })

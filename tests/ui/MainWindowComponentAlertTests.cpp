@@ -124,7 +124,9 @@ TEST_F (MainWindowComponentAlerts, NoticeIsAModalAlertWithItsTitleMessageAndOneO
     EXPECT_TRUE (seen.modal);
     EXPECT_EQ (alerts.front()->getNumButtons(), 1);
 
-    dismissWithOk();
+    // The keyboard closes it: Return, as Escape does the next one.
+    EXPECT_TRUE (alerts.front()->getPeer()->handleKeyPress (juce::KeyPress (juce::KeyPress::returnKey)));
+    EXPECT_TRUE (pumpUntil ([] { return shownAlerts().empty(); })) << "Return did not close the notice";
     EXPECT_TRUE (updateButton (*component).isEnabled());
 }
 
@@ -137,7 +139,8 @@ TEST_F (MainWindowComponentAlerts, CompletionNoticeShowsOnTheDesktop)
     EXPECT_EQ (seen.title, completeTitle);
     EXPECT_EQ (seen.description, completeTitle + ". " + completeMessage);
     EXPECT_EQ (seen.buttons, juce::StringArray ("OK"));
-    dismissWithOk();
+    EXPECT_TRUE (shownAlerts().front()->getPeer()->handleKeyPress (juce::KeyPress (juce::KeyPress::escapeKey)));
+    EXPECT_TRUE (pumpUntil ([] { return shownAlerts().empty(); })) << "Escape did not close the notice";
 }
 
 TEST_F (MainWindowComponentAlerts, EmergencyQuestionBlocksTheClickUntilAnswered)

@@ -1,6 +1,7 @@
 #include "emulator/EmulatorTestSupport.h"
 #include "firmware/DeviceMessages.h"
 #include "firmware/DevicePortNames.h"
+#include "app/MainWindow.h"
 #include "support/UpdaterRig.h"
 #include "ui/MainWindowComponentTestSupport.h"
 
@@ -349,4 +350,63 @@ TEST_F (MainWindowComponentScenario, ControllerAnotherUpdaterIsWritingToIsNotSta
     click (c());
     ASSERT_TRUE (waitFor ([&] { return alerts->notices.size() == 3; }));
     EXPECT_EQ (alerts->notices[2].title, "Firmware Update Complete");
+}
+
+TEST_F (MainWindowComponentScenario, AScreenReaderFindsEveryControlAndFollowsTheUpdate)
+{
+    // The framework builds the handlers once the component is on the desktop.
+    c().addToDesktop (0);
+    c().setVisible (true);
+    const auto handler = [&] (const char* id) { return c().findChildWithID (id)->getAccessibilityHandler(); };
+
+    ASSERT_TRUE (waitFor ([&] { return statusText (c()) == "Device not found."; }));
+    EXPECT_EQ (handler ("backgroundImage"), nullptr) << "the background is only decoration";
+    for (const auto* id : { "updateButton", "deviceIndicator", "progressBar", "statusLabel", "currentControlVersionLabel", "updateControlVersionLabel" })
+    {
+        ASSERT_NE (handler (id), nullptr) << id;
+        EXPECT_NE (handler (id)->getRole(), juce::AccessibilityRole::ignored) << id;
+        EXPECT_TRUE (handler (id)->getTitle().isNotEmpty()) << id;
+    }
+    EXPECT_EQ (handler ("deviceIndicator")->getTitle(), "No QB4 II found");
+
+    emulator.powerUp();
+    ASSERT_TRUE (waitFor ([&] { return versionText (c()) == "QB4II Control: 1.00"; }));
+    EXPECT_EQ (handler ("deviceIndicator")->getTitle(), "QB4 II connected");
+
+    // The button's press action starts the update; the bar reads out what is left.
+    ASSERT_TRUE (handler ("updateButton")->getActions().invoke (juce::AccessibilityActionType::press));
+    ASSERT_TRUE (waitFor ([&] { return handler ("progressBar")->getValueInterface()->getCurrentValueAsString().contains (" %, 0:0"); }));
+    ASSERT_TRUE (waitFor ([&] { return versionText (c()) == "QB4II Control: 1.05" && ! alerts->announcements.empty(); }));
+    ASSERT_TRUE (waitFor ([&] { return alerts->announcements.back().startsWith ("Update Complete"); }));
+    EXPECT_EQ (alerts->announcements, (std::vector<juce::String> { "Erasing Current Firmware", "Sending App Firmware",
+                                                                   "Firmware Update Complete. Your QB4 II will reset itself when ready to be used.",
+                                                                   "Update Complete: QB4II Control 1.05 confirmed" }));
+    c().removeFromDesktop();
+}
+
+TEST_F (MainWindowComponentScenario, KeyboardFocusAloneStartsTheUpdateAndEStillSwitchesTheForm)
+{
+    emulator.powerUp();
+    ASSERT_TRUE (waitFor ([&] { return versionText (c()) == "QB4II Control: 1.00"; }));
+
+    MainWindow::Ptr window = new MainWindow (component);
+    auto* peer = window->getPeer();
+    // The desktop activates the window it opened, as a window manager does.
+    const auto focused = [&] {
+        window->toFront (true);
+        return updateButton (c()).hasKeyboardFocus (false);
+    };
+    ASSERT_TRUE (waitFor (focused)) << "the opened window's button has no focus";
+
+    // E still switches the emergency form, on and off.
+    EXPECT_TRUE (peer->handleKeyPress (lowerCaseE));
+    EXPECT_TRUE (emergencyShown (c()));
+    EXPECT_TRUE (peer->handleKeyPress (lowerCaseE));
+    EXPECT_FALSE (emergencyShown (c()));
+
+    // Return presses the focused button.
+    EXPECT_TRUE (peer->handleKeyPress (juce::KeyPress (juce::KeyPress::returnKey)));
+    ASSERT_TRUE (waitFor ([&] { return eraseRequestsSent() == 1; }));
+    ASSERT_TRUE (waitFor ([&] { return versionText (c()) == "QB4II Control: 1.05"; }));
+    EXPECT_TRUE (updateButton (c()).isEnabled());
 }

@@ -37,7 +37,10 @@ namespace testing_support
             return answer;
         }
 
+        void announce (const juce::String& text, bool urgent) override { announcements.push_back ((urgent ? "! " : "") + text); }
+
         std::vector<Shown> notices, questions;
+        std::vector<juce::String> announcements; ///< "! " before an urgent one
         bool answer = true;
         std::function<void()> whileAsked; ///< what the user does before answering
     };

@@ -174,7 +174,7 @@ namespace artwork
         return drawButton ((low + high) * 0.5, pressed, scale);
     }
 
-    juce::Image createLampPicture (juce::Colour colour, int scale)
+    juce::Image createLampPicture (juce::Colour colour, bool lit, int scale)
     {
         constexpr int size = 12;
         Canvas canvas (size, size, scale);
@@ -182,12 +182,24 @@ namespace artwork
 
         const auto disc = juce::Rectangle<float> ((float) size, (float) size).reduced (0.5f);
         const auto centre = disc.getCentre();
+        const auto lens = disc.reduced (1.0f);
 
-        // Dark bezel, then the lens lit from the top left.
+        // Dark bezel, then the lens.
         g.setColour (colour.darker (0.9f));
         g.fillEllipse (disc);
 
-        const auto lens = disc.reduced (1.0f);
+        if (! lit)
+        {
+            // Off: a dark, flat lens with a dull rim and no glare, so that it
+            // tells itself from the lit lamp by brightness and look, not by hue.
+            g.setColour (colour.darker (1.4f));
+            g.fillEllipse (lens);
+            g.setColour (colour.darker (0.5f));
+            g.drawEllipse (lens.reduced (0.5f), 1.0f);
+            return canvas.image;
+        }
+
+        // Lit from the top left, with its glare.
         g.setGradientFill (juce::ColourGradient (colour.brighter (0.6f), centre.x - 1.5f, centre.y - 2.0f,
                                                  colour.darker (0.25f), centre.x + 3.5f, centre.y + 4.5f, true));
         g.fillEllipse (lens);

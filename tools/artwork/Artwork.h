@@ -30,8 +30,10 @@ namespace artwork
         shade is tuned at scale 1 and kept at the other scales. */
     juce::Image createUpdateButtonPicture (double targetMeanGrey, bool pressed, int scale = 1);
 
-    /** A 12 x 12 round lamp of this colour, transparent outside the circle. */
-    juce::Image createLampPicture (juce::Colour colour, int scale = 1);
+    /** A 12 x 12 round lamp of this colour, transparent outside the circle:
+        lit (bright, with glare) or off (dark and flat), so that the two differ
+        in brightness to eyes that cannot tell red from green. */
+    juce::Image createLampPicture (juce::Colour colour, bool lit, int scale = 1);
 
     /** The sizes of the app icon in the desktop's icon theme. */
     constexpr int appIconSizes[] = { 16, 24, 32, 48, 64, 128, 256 };

@@ -76,8 +76,8 @@ int main (int argc, char** argv)
             { "updateButtonNormalPicture", artwork::createUpdateButtonPicture (artwork::normalButtonGrey, false, scale) },
             { "updateButtonOverPicture", artwork::createUpdateButtonPicture (artwork::overButtonGrey, false, scale) },
             { "updateButtonDownPicture", artwork::createUpdateButtonPicture (artwork::downButtonGrey, true, scale) },
-            { "deviceFoundPicture", artwork::createLampPicture (juce::Colour (0xff2ecc40), scale) },
-            { "deviceNotFoundPicture", artwork::createLampPicture (juce::Colour (0xffe8322b), scale) },
+            { "deviceFoundPicture", artwork::createLampPicture (juce::Colour (0xff2ecc40), true, scale) },
+            { "deviceNotFoundPicture", artwork::createLampPicture (juce::Colour (0xffe8322b), false, scale) },
         };
 
         for (const auto& [name, image] : pictures)

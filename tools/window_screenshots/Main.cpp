@@ -10,13 +10,20 @@
 // physical rows the blue rule's top edge takes from the panel's grey to the
 // rule's blue. It fails if the 100 % shots differ in any pixel, or if a scaled
 // "after" shot is not sharper than its "before".
+//
+// For the keyboard and for colour-blind eyes it also writes
+// window-focused-button.png, the window as it opens, its button holding the
+// keyboard focus, and lamps.png: the two lamps at eight times their size, as
+// they are and as eyes without red or without green cones see them.
 
+#include "emulator/ColourVisionSimulator.h"
 #include "emulator/EmulatedController.h"
 #include "engine/PortUpdateLock.h"
 #include "midi/MidiManager.h"
 #include "ui/MainWindowComponent.h"
 #include "ui/PictureButton.h"
 #include "ui/PictureComponent.h"
+#include "ui/Pictures.h"
 
 #include <X11/Xlib.h>
 #include <X11/Xutil.h>
@@ -131,8 +138,9 @@ namespace
     }
 
     /** The window at this scale, with or without its scale-2 pictures, once what
-        the X server shows has stopped changing. */
-    juce::Image takeShot (::Display* display, float scale, bool withLargePictures)
+        the X server shows has stopped changing: a little way into an update, or
+        as it opens, with the keyboard focus on its button. */
+    juce::Image takeShot (::Display* display, float scale, bool withLargePictures, bool asItOpens = false)
     {
         juce::Desktop::getInstance().setGlobalScaleFactor (scale);
 
@@ -147,8 +155,11 @@ namespace
             std::cerr << "the built-in controller's version did not show\n";
 
         // As the window stands a little way into sending the firmware.
-        window->updateStateChanged (ApplicationEngine::sending);
-        window->updateProgressChanged (0.42);
+        if (! asItOpens)
+        {
+            window->updateStateChanged (ApplicationEngine::sending);
+            window->updateProgressChanged (0.42);
+        }
 
         if (! withLargePictures)
         {
@@ -163,6 +174,9 @@ namespace
         window->setTopLeftPosition (0, 0);
         window->addToDesktop (juce::ComponentPeer::windowAppearsOnTaskbar);
         window->setVisible (true);
+
+        if (asItOpens)
+            window->focusUpdateButton();
 
         const auto handle = (::Window) window->getPeer()->getNativeHandle();
         juce::Image shot, previous;
@@ -252,6 +266,38 @@ int main (int argc, char** argv)
     {
         std::cout << "the 100 % shots are pixel-identical\n";
     }
+
+    const auto write = [&outDir] (const juce::String& name, const juce::Image& image) {
+        auto file = outDir.getChildFile (name);
+        file.deleteFile();
+        juce::FileOutputStream out (file);
+        juce::PNGImageFormat().writeImageToStream (image, out);
+        std::cout << name << ": " << image.getWidth() << " x " << image.getHeight() << " px\n";
+    };
+
+    write ("window-focused-button.png", takeShot (display, 1.0f, true, true));
+
+    // Columns: the lit and the dark lamp; rows: as they are, without red cones,
+    // without green cones.
+    using Sim = ColourVisionSimulator;
+    const auto found = Pictures::deviceFoundPicture.largeImage(), notFound = Pictures::deviceNotFoundPicture.largeImage();
+    const int cell = found.getWidth() * 4;
+    juce::Image lamps (juce::Image::ARGB, cell * 2, cell * 3, true);
+    {
+        juce::Graphics g (lamps);
+        g.fillAll (juce::Colour (0xffe6e6e6));
+        g.setImageResamplingQuality (juce::Graphics::lowResamplingQuality);
+        int row = 0;
+        for (const auto& [a, b] : { std::pair (found, notFound),
+                                    std::pair (Sim::simulate (found, Sim::Deficiency::protanopia), Sim::simulate (notFound, Sim::Deficiency::protanopia)),
+                                    std::pair (Sim::simulate (found, Sim::Deficiency::deuteranopia), Sim::simulate (notFound, Sim::Deficiency::deuteranopia)) })
+        {
+            g.drawImage (a, { 0.0f, (float) (row * cell), (float) cell, (float) cell });
+            g.drawImage (b, { (float) cell, (float) (row * cell), (float) cell, (float) cell });
+            ++row;
+        }
+    }
+    write ("lamps.png", lamps);
 
     juce::Desktop::getInstance().setGlobalScaleFactor (1.0f);
     XCloseDisplay (display);
